@@ -13,6 +13,7 @@ packages=(
   dosfstools mtools ntfs-3g fuse3 fdisk xz-utils sleuthkit
   forensics-samples-vfat forensics-samples-ntfs forensics-samples-multiple
   forensics-samples-files
+  exfatprogs attr python3 python3-pil
 )
 
 missing=()
