@@ -9,5 +9,6 @@ namespace restovo::cli {
 enum TExitCode : int { exDone = 0, exBadInput = 1, exStopped = 2 };
 
 int RunDrives(const std::vector<std::string>& args);
+int RunScan(const std::vector<std::string>& args);
 
 }  // namespace restovo::cli

@@ -13,7 +13,11 @@ const char* const kUsage =
     "Commands:\n"
     "  drives [IMAGE ...]   list the volumes that can be scanned: this machine's block\n"
     "                       devices and the partitions of each disk image given\n"
-    "  help                 show this text\n";
+    "  scan SOURCE [--partition N] [--json]\n"
+    "                       find the deleted files and folders of a volume\n"
+    "  help                 show this text\n"
+    "\n"
+    "Exit codes: 0 done, 1 bad arguments or unreadable source, 2 stopped.\n";
 
 }  // namespace
 
@@ -26,6 +30,7 @@ int main(int argc, char** argv) {
   const std::string command = args[0];
   args.erase(args.begin());
   if (command == "drives") return restovo::cli::RunDrives(args);
+  if (command == "scan") return restovo::cli::RunScan(args);
   std::fprintf(stderr, "restovo-cli: unknown command '%s'\n\n%s", command.c_str(), kUsage);
   return restovo::cli::exBadInput;
 }

@@ -111,6 +111,9 @@ void TDiskObject::Refresh() {
     FreeSize = free * static_cast<std::int64_t>(boot.ClusterSize);
   }
   FsKind = DetectFsKind(FileSystem);
+  // The platform calls FAT12 and FAT16 both "FAT"; their tables differ, so the boot sector
+  // decides which reader a "FAT" volume gets.
+  if (FsKind == fkFat16 && boot.Kind == TBootKind::Fat12) FsKind = fkFat12;
   DisplayName = VolumeLabel.empty() ? Name : VolumeLabel + " (" + Name + ")";
 }
 

@@ -86,7 +86,7 @@ TEST(DiskObject, ReadsFiguresFromAFreshFatImage) {
     std::type_index scaner;
   };
   const Case cases[] = {
-      {"-F 12 -n SMALL -i 1234ABCD", "FAT", fkFat16, typeid(TFat16Scaner)},
+      {"-F 12 -n SMALL -i 1234ABCD", "FAT", fkFat12, typeid(TFat12Scaner)},  // told apart by the boot sector
       {"-F 16 -s 2 -n MIDDLE -i 1234ABCD", "FAT", fkFat16, typeid(TFat16Scaner)},
       {"-F 32 -n CARD -i 1234ABCD", "FAT32", fkFat32, typeid(TFat32Scaner)},
   };
@@ -134,8 +134,8 @@ TEST(DiskObject, UnknownVolumesGetNoScanerAndGoneVolumesAreInvalid) {
 }
 
 TEST(DiskObject, ForensicSamplesHaveTheFiguresTheReferenceToolsReport) {
-  const std::string vfat = FixturePath("samples/fs.vfat");
-  const std::string ntfs = FixturePath("samples/fs.ntfs");
+  const std::string vfat = FixturePath("fs.vfat");
+  const std::string ntfs = FixturePath("fs.ntfs");
   REQUIRE_FIXTURE(vfat);
   REQUIRE_FIXTURE(ntfs);
   TVolumeLocation loc;

@@ -136,8 +136,8 @@ TEST_F(FakeSystem, UnreadableDevicesFallBackToWhatUdevRecorded) {
 }
 
 TEST(ImageDrives, ForensicSamples) {
-  const std::string multiple = FixturePath("samples/fs.multiple");
-  const std::string vfat = FixturePath("samples/fs.vfat");
+  const std::string multiple = FixturePath("fs.multiple");
+  const std::string vfat = FixturePath("fs.vfat");
   REQUIRE_FIXTURE(multiple);
   REQUIRE_FIXTURE(vfat);
   const auto parts = ListImageDrives(multiple);

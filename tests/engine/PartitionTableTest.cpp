@@ -194,7 +194,7 @@ TEST(PartitionTable, GptWithBothHeadersDamaged) {
 // The images made by sfdisk carry a layout file: number, start byte, length, file system.
 TEST(PartitionTable, RealImagesMatchTheirLayout) {
   for (const char* name : {"mbr.img", "gpt.img"}) {
-    const std::string image = FixturePath(std::string("partitions/") + name);
+    const std::string image = FixturePath(std::string(name));
     REQUIRE_FIXTURE(image);
     TVolumeLocation loc;
     loc.Source = image;

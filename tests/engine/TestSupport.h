@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -68,10 +69,10 @@ inline std::string FixturePath(const std::string& name) {
   } while (0)
 
 inline std::vector<std::byte> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::byte> out(bytes.size());
-  std::memcpy(out.data(), bytes.data(), bytes.size());
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::vector<std::byte> out(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
   return out;
 }
 

@@ -1,0 +1,111 @@
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Interrupt.h"
+#include "RecoveryHelper.h"
+#include "ResultPrinter.h"
+#include "Source.h"
+
+namespace restovo::cli {
+
+namespace {
+
+const char* const kScanUsage =
+    "Usage: restovo-cli scan SOURCE [--partition N] [--json]\n"
+    "  SOURCE          a disk image or a block device\n"
+    "  --partition N   the partition to scan when SOURCE holds several volumes\n"
+    "  --json          print the found items as JSON\n";
+
+void DrawProgress(int percent, const std::string& volume) {
+  constexpr int kWidth = 30;
+  const int filled = percent * kWidth / 100;
+  std::fprintf(stderr, "\rScanning %s [%s%s] %3d%%", volume.c_str(), std::string(filled, '#').c_str(),
+               std::string(kWidth - filled, '.').c_str(), percent);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int RunScan(const std::vector<std::string>& args) {
+  std::string source;
+  int partition = 0;
+  bool json = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--json") {
+      json = true;
+    } else if (a == "--partition" && i + 1 < args.size()) {
+      char* end = nullptr;
+      const long n = std::strtol(args[++i].c_str(), &end, 10);
+      if (*end != '\0' || n <= 0 || n > 1000) {
+        std::fprintf(stderr, "restovo-cli scan: --partition takes a partition number\n");
+        return exBadInput;
+      }
+      partition = static_cast<int>(n);
+    } else if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "restovo-cli scan: unknown option '%s'\n%s", a.c_str(), kScanUsage);
+      return exBadInput;
+    } else if (source.empty()) {
+      source = a;
+    } else {
+      std::fprintf(stderr, "restovo-cli scan: one SOURCE only\n%s", kScanUsage);
+      return exBadInput;
+    }
+  }
+  if (source.empty()) {
+    std::fputs(kScanUsage, stderr);
+    return exBadInput;
+  }
+
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  const int index = SelectDrive(helper, source, partition);
+  if (index < 0) return exBadInput;
+  TDiskObject* disk = helper.Disks[static_cast<std::size_t>(index)].get();
+
+  const bool showProgress = ::isatty(STDERR_FILENO) != 0;
+  std::atomic<int> percent{-1};
+  bool finished = false;
+  bool stopped = false;
+  std::string error;
+  helper.OnScanProgress = [&](TRecoveryHelper*, std::int64_t total, std::int64_t position) {
+    if (total > 0) percent = static_cast<int>(std::clamp<std::int64_t>(position * 100 / total, 0, 100));
+  };
+  helper.OnScanDone = [&](TRecoveryHelper*) { finished = true; };
+  helper.OnScanStopped = [&](TRecoveryHelper*) { finished = stopped = true; };
+  helper.OnScanError = [&](TRecoveryHelper*, const std::string& message) {
+    finished = true;
+    error = message;
+  };
+
+  TInterruptGuard interrupt;
+  helper.StartScan(index);
+  int shown = -1;
+  bridge.WaitServing([&] {
+    if (showProgress && percent > shown) DrawProgress(shown = percent, disk->Name);
+    return finished || interrupt.Requested();
+  });
+  if (!finished) helper.Stop();  // Ctrl-C: the worker ends and reports OnScanStopped
+  if (showProgress && shown >= 0) std::fprintf(stderr, "\r\033[K");
+
+  if (!error.empty()) {
+    std::fprintf(stderr, "restovo-cli: %s: %s\n", disk->Name.c_str(), error.c_str());
+    return exBadInput;
+  }
+  const TDiskScaner* scaner = disk->Scaner.get();
+  const auto items = CollectTree(scaner ? scaner->RootItem : nullptr);
+  const TScanSummary summary{disk->Name, disk->FileSystem, !stopped};
+  if (json) PrintJson(stdout, items, summary);
+  else PrintTree(stdout, items, summary);
+  if (stopped) std::fprintf(stderr, "restovo-cli: the scan was stopped; the list above is partial\n");
+  return stopped ? exStopped : exDone;
+}
+
+}  // namespace restovo::cli
