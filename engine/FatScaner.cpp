@@ -10,6 +10,8 @@ namespace {
 
 constexpr std::uint32_t kFatWindow = 64 * 1024;
 constexpr std::size_t kEntrySize = 32;
+// A FAT folder holds at most 65,536 entries: 2 MiB of directory data.
+constexpr std::int64_t kMaxFolderBytes = 65536 * 32;
 
 // Upper half of code page 437, the OEM code page FAT short names are written in.
 constexpr char16_t kCp437High[129] =
@@ -107,6 +109,7 @@ void TFatScaner::Clear() {
   ClusterBuf = {};
   FatWindow = {};
   FatWindowStart = 0;
+  FatFailedStart = UINT64_MAX;
 }
 
 bool TFatScaner::Prepare() {
@@ -177,14 +180,18 @@ std::uint32_t TFat32Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const {
 bool TFatScaner::ReadFatWindow(std::uint64_t position, std::uint32_t width) {
   const std::uint64_t sector = BytesPerSector == 0 ? 512 : BytesPerSector;
   const std::uint64_t start = position / sector * sector;
+  // A table cut short answers every lookup in that stretch at once instead of reading again.
+  if (FatFailedStart <= start && start < FatFailedStart + kFatWindow) return false;
   const std::uint64_t tableEnd = FatOffset + FatBytes;
   const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatWindow, tableEnd - start));
-  std::vector<std::byte> window(length);
-  const std::uint32_t got = ReadVolumeCopy(Volume, window.data(), length, start);
-  if (got < position - start + width) return false;
-  window.resize(got);
-  FatWindow = std::move(window);
+  FatWindow.resize(length);
+  const std::uint32_t got = ReadVolumeCopy(Volume, FatWindow.data(), length, start);
+  FatWindow.resize(got);
   FatWindowStart = start;
+  if (got < position - start + width) {
+    FatFailedStart = start;
+    return false;
+  }
   return true;
 }
 
@@ -203,11 +210,16 @@ bool TFatScaner::IsClusterFree(std::uint32_t cluster) {
   return IsDataCluster(cluster) && GetFatEntry(cluster) == 0;
 }
 
-TClusChain TFatScaner::FollowChain(std::uint32_t first, bool checkStop) {
+std::uint64_t TFatScaner::MaxFolderClusters() const {
+  return ClusterSize == 0 ? 1 : std::max<std::uint64_t>(1, kMaxFolderBytes / ClusterSize);
+}
+
+TClusChain TFatScaner::FollowChain(std::uint32_t first, bool checkStop, std::uint64_t limit) {
   TClusChain chain;
   std::uint32_t k = first;
   // A chain longer than the volume has clusters has looped.
-  while (IsDataCluster(k) && chain.size() <= DataClusterCount) {
+  limit = std::min<std::uint64_t>(limit, std::uint64_t{DataClusterCount} + 1);
+  while (IsDataCluster(k) && chain.size() < limit) {
     chain.push_back(ClusterOffset(k));
     if (checkStop && StopRequested()) break;
     const std::uint32_t next = GetFatEntry(k);
@@ -242,16 +254,18 @@ void TFatScaner::BuildFolderChain(TFileInfo* folder) {
   ParseStatus = psOk;
   if (!IsDataCluster(entry.FirstCluster) || ClusterSize == 0) return;
   folder->InUse = !entry.Deleted;
+  const auto maxClusters = static_cast<std::int64_t>(MaxFolderClusters());
   if (entry.Deleted) {
     if (folder->Size <= 0) folder->Size = ClusterSize;
-    // Guessed clusters stop at the end of the volume.
-    const std::int64_t n = std::min<std::int64_t>(
-        (folder->Size + ClusterSize - 1) / ClusterSize,
-        static_cast<std::int64_t>(DataClusterCount) + 2 - entry.FirstCluster);
+    // Guessed clusters stop at the end of the volume and at the largest folder there can be
+    // (a size field on a folder entry is garbage).
+    const std::int64_t n = std::min({(folder->Size + ClusterSize - 1) / ClusterSize,
+                                     static_cast<std::int64_t>(DataClusterCount) + 2 - entry.FirstCluster,
+                                     maxClusters});
     for (std::int64_t i = 0; i < n; ++i)
       entry.Clusters.push_back(DataOffset + (entry.FirstCluster - 2 + i) * ClusterSize);
   } else {
-    entry.Clusters = FollowChain(entry.FirstCluster, true);
+    entry.Clusters = FollowChain(entry.FirstCluster, true, MaxFolderClusters());
   }
 }
 
@@ -323,7 +337,7 @@ void TFat12Scaner::BuildRootFolder() {
 void TFat32Scaner::BuildRootFolder() {
   RootRegionEnd = 0;
   const std::uint32_t first = BpbU32(44);
-  MakeRootRecord(FollowChain(first, true), first);
+  MakeRootRecord(FollowChain(first, true, MaxFolderClusters()), first);
 }
 
 void TFatScaner::ReportProgress(std::int64_t folder, std::int64_t folders, std::int64_t part,

@@ -100,8 +100,11 @@ class TFatScaner : public TDiskScaner {
   std::uint32_t BpbU32(std::size_t at) const { return ReadU32(Bpb, at); }
   std::uint8_t BpbU8(std::size_t at) const { return ReadU8(Bpb, at); }
   std::uint64_t TableSectors() const;
-  // The cluster offsets of a live chain from `first`, bounded and loop-safe.
-  TClusChain FollowChain(std::uint32_t first, bool checkStop);
+  // The cluster offsets of a live chain from `first`: at most `limit` clusters, and never
+  // more than the volume has, so a looping chain ends.
+  TClusChain FollowChain(std::uint32_t first, bool checkStop, std::uint64_t limit = UINT64_MAX);
+  // Clusters a folder can have: 2 MiB of entries.
+  std::uint64_t MaxFolderClusters() const;
   // Makes the root record with the given chain and puts it first in Folders; a FAT32 root
   // names its first cluster so no deleted folder can lead back into it.
   void MakeRootRecord(TClusChain chain, std::uint32_t firstCluster = 0);
@@ -121,6 +124,7 @@ class TFatScaner : public TDiskScaner {
   std::uint64_t FatOffset = 0;  // volume offset of the table that is read
   std::vector<std::byte> FatWindow;
   std::uint64_t FatWindowStart = 0;
+  std::uint64_t FatFailedStart = UINT64_MAX;  // window that could not be read
   std::vector<std::byte> ClusterBuf;
   // Folder clusters walked so far (first cluster → walked as a live folder), so that a
   // deleted folder pointing back at an ancestor cannot loop.

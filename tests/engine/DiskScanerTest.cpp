@@ -108,7 +108,8 @@ TEST(DiskObject, ReadsFiguresFromAFreshFatImage) {
     EXPECT_EQ(GetFileSystemName("test.img/"), c.fs);
     const auto scaner = CreateScaner(&disk);
     ASSERT_NE(scaner, nullptr);
-    EXPECT_EQ(std::type_index(typeid(*scaner)), c.scaner);
+    const TDiskScaner& made = *scaner;
+    EXPECT_EQ(std::type_index(typeid(made)), c.scaner);
     EXPECT_TRUE(scaner->Volume.IsValid());
     EXPECT_EQ(scaner->GetRootPath(), "test.img/");
   }

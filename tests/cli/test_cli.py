@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""restovo-cli run as a user would run it, on real images.
+
+Environment: RESTOVO_CLI (the program), RESTOVO_FIXTURES (the fixture folder).
+"""
+import hashlib
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+CLI = os.environ.get("RESTOVO_CLI", "restovo-cli")
+FIXTURES = os.environ.get("RESTOVO_FIXTURES", "fixtures")
+ORIGINALS = "/usr/share/forensics-samples/original-files"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def fixture(name):
+    path = os.path.join(FIXTURES, name)
+    if not os.path.exists(path):
+        raise unittest.SkipTest("fixture missing: " + path)
+    return path
+
+
+def run(*args, **kw):
+    env = dict(os.environ, TZ="UTC")
+    return subprocess.run([CLI, *args], capture_output=True, text=True, env=env, timeout=300, **kw)
+
+
+def sha256(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def scan_json(image, *extra):
+    r = run("scan", image, "--json", *extra)
+    if r.returncode != 0:
+        raise AssertionError("scan failed (%d): %s" % (r.returncode, r.stderr))
+    return json.loads(r.stdout)
+
+
+def tsk_deleted_files(image):
+    """Deleted files as The Sleuth Kit's fls lists them, relative to the volume root."""
+    offset = []
+    mmls = subprocess.run(["mmls", image], capture_output=True, text=True)
+    if mmls.returncode == 0:
+        for line in mmls.stdout.splitlines():
+            m = re.match(r"\s*\d+:\s+\d+:\d+\s+(\d+)\s+\d+\s+\d+\s+.*(FAT|NTFS)", line)
+            if m:
+                offset = ["-o", str(int(m.group(1)))]
+    out = subprocess.run(["fls", "-r", "-d", "-p", *offset, image], capture_output=True,
+                         text=True, check=True).stdout
+    files = set()
+    for line in out.splitlines():
+        kind, _, rest = line.partition(" ")
+        if not kind.endswith("/r"):
+            continue
+        path = rest.split("\t", 1)[1]
+        if path.startswith("$OrphanFiles"):
+            continue
+        files.add(path)
+    return files
+
+
+class Drives(unittest.TestCase):
+    def test_partitioned_sample_offers_ntfs_and_says_why_not_exfat(self):
+        r = run("drives", fixture("fs.multiple"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = {l.split()[0]: l for l in r.stdout.splitlines() if l.startswith("  fs.multiple")}
+        self.assertIn("NTFS", lines["fs.multiple#4"])
+        self.assertIn("not offered: exFAT is not supported", lines["fs.multiple#3"])
+        self.assertIn("not offered: ext4 is not supported", lines["fs.multiple#2"])
+
+    def test_fat32_sample_is_one_drive_with_its_size(self):
+        r = run("drives", fixture("fs.vfat"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = [l for l in r.stdout.splitlines() if l.startswith("  fs.vfat")]
+        self.assertEqual(len(lines), 1)
+        self.assertRegex(lines[0], r"fs\.vfat#1\s+FAT32\s+image\s+-\s+48\.2 MB\s+free 39\.3 MB")
+
+    def test_unreadable_image_fails(self):
+        r = run("drives", "/nonexistent/card.img")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("No such file or directory", r.stdout)
+
+
+class Scan(unittest.TestCase):
+    def test_forensic_sample_lists_the_deleted_folders_with_original_sizes(self):
+        found = scan_json(fixture("fs.vfat"))
+        self.assertTrue(found["complete"])
+        self.assertEqual(found["file_system"], "FAT32")
+        files = {i["path"]: i for i in found["items"] if not i["folder"]}
+        folders = {i["path"] for i in found["items"] if i["folder"]}
+        self.assertEqual(folders, {"fs.vfat#1/%s/" % d for d in ("audio2", "movie2", "pic2", "text2")})
+        self.assertEqual(len(files), 16)
+        for path, item in files.items():
+            folder, name = path.split("/")[1:]
+            original = os.path.join(ORIGINALS, folder, name)
+            self.assertTrue(os.path.exists(original), path)
+            self.assertEqual(item["size"], os.path.getsize(original), path)
+            self.assertEqual(item["state"], "Good", path)
+            self.assertTrue(item["deleted"])
+            self.assertRegex(item["modified"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+
+    def test_tree_and_json_list_the_same_items(self):
+        image = fixture("fat16.img")
+        tree = run("scan", image)
+        self.assertEqual(tree.returncode, 0, tree.stderr)
+        # Columns: state, size, modified, then the path from the 47th character.
+        paths = [l[46:].replace("  (deleted folder)", "")
+                 for l in tree.stdout.splitlines()[1:] if "fat16.img/" in l]
+        self.assertEqual(paths, [i["path"] for i in scan_json(image)["items"]])
+        self.assertRegex(tree.stdout, r"\n\d+ deleted files \([^)]*\) found on fat16\.img \(FAT\)\.\n$")
+
+    def test_every_deleted_file_the_sleuth_kit_lists_is_found(self):
+        for name in ("fat12.img", "fat16.img", "fat32.img", "fs.vfat"):
+            with self.subTest(image=name):
+                image = fixture(name)
+                ours = set()
+                for item in scan_json(image)["items"]:
+                    if not item["folder"]:
+                        # The Sleuth Kit writes a lost first character as "_", Restovo as "$".
+                        ours.add(re.sub(r"(^|/)\$", r"\1_", item["path"].split("/", 1)[1]))
+                missing = tsk_deleted_files(image) - ours
+                self.assertEqual(missing, set())
+
+    def test_the_source_is_never_written(self):
+        image = fixture("fat32.img")
+        before = sha256(image), os.stat(image).st_mtime_ns
+        scan_json(image)
+        run("scan", image)
+        self.assertEqual((sha256(image), os.stat(image).st_mtime_ns), before)
+
+    def test_bad_input(self):
+        cases = [
+            ((), 1, "Usage"),
+            (("scan",), 1, "Usage: restovo-cli scan"),
+            (("scan", "/nonexistent.img"), 1, "no such file"),
+            (("scan", fixture("fs.vfat"), "--bogus"), 1, "unknown option"),
+            (("scan", fixture("fs.multiple"), "--partition", "3"), 1, "exFAT is not supported"),
+            (("scan", fixture("fs.multiple"), "--partition", "9"), 1, "has no partition 9"),
+            (("scan", fixture("fs.vfat"), "--partition", "x"), 1, "partition number"),
+            (("frobnicate",), 1, "unknown command"),
+        ]
+        for args, code, text in cases:
+            with self.subTest(args=args):
+                r = run(*args)
+                self.assertEqual(r.returncode, code, r.stderr)
+                self.assertIn(text, r.stderr)
+
+    def test_a_volume_without_a_file_system_is_refused(self):
+        with tempfile.NamedTemporaryFile(suffix=".img") as f:
+            f.write(os.urandom(1 << 20))
+            f.flush()
+            r = run("scan", f.name)
+            self.assertEqual(r.returncode, 1)
+            self.assertIn("no FAT or NTFS volume", r.stderr)
+
+
+class Interrupt(unittest.TestCase):
+    def test_ctrl_c_stops_the_scan_and_prints_what_was_found(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            image = os.path.join(tmp, "slow.img")
+            subprocess.run([sys.executable, os.path.join(HERE, "make-slow-fat32.py"), image], check=True)
+            p = subprocess.Popen([CLI, "scan", image], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 text=True, env=dict(os.environ, TZ="UTC"))
+            time.sleep(1.0)
+            self.assertIsNone(p.poll(), "the scan ended before it could be interrupted")
+            sent = time.monotonic()
+            p.send_signal(signal.SIGINT)
+            out, err = p.communicate(timeout=60)
+            waited = time.monotonic() - sent
+            self.assertEqual(p.returncode, 2, err)
+            self.assertLess(waited, 5.0, "the scan did not stop promptly")
+            self.assertIn("the scan was stopped", err)
+            self.assertIn("Stopped early:", out)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
