@@ -33,8 +33,8 @@ class SlowDevice final : public TVolumeDevice {
 std::vector<std::byte> ManyFolders(int folders) {
   FatTestVolume v("-F 32", 40000);
   for (int i = 0; i < folders; ++i) {
-    char name[12];
-    std::snprintf(name, sizeof name, "DIR%05d   ", i);
+    char name[32];
+    std::snprintf(name, sizeof name, "DIR%05d   ", i % 100000);
     const auto cluster = static_cast<std::uint32_t>(100 + 2 * i);
     v.Entry(v.RootOffset() + 32u * static_cast<unsigned>(i), name, 0x10, cluster, 0);
     v.Chain({cluster});
