@@ -15,9 +15,13 @@ const char* const kUsage =
     "                       devices and the partitions of each disk image given\n"
     "  scan SOURCE [--partition N] [--json]\n"
     "                       find the deleted files and folders of a volume\n"
+    "  restore SOURCE --to DIR [--partition N] [--match PATTERN ...] [--path PREFIX]\n"
+    "          [--existing rename|skip|overwrite]\n"
+    "                       bring deleted files back into DIR, with their folders\n"
     "  help                 show this text\n"
     "\n"
-    "Exit codes: 0 done, 1 bad arguments or unreadable source, 2 stopped.\n";
+    "Exit codes: 0 done, 1 bad arguments or unreadable source, 2 stopped,\n"
+    "3 some files could not be restored.\n";
 
 }  // namespace
 
@@ -31,6 +35,7 @@ int main(int argc, char** argv) {
   args.erase(args.begin());
   if (command == "drives") return restovo::cli::RunDrives(args);
   if (command == "scan") return restovo::cli::RunScan(args);
+  if (command == "restore") return restovo::cli::RunRestore(args);
   std::fprintf(stderr, "restovo-cli: unknown command '%s'\n\n%s", command.c_str(), kUsage);
   return restovo::cli::exBadInput;
 }

@@ -28,10 +28,13 @@ TRecoveryHelper::TRecoveryHelper(TThreadBridge* bridge, bool listMachineDrives, 
 
 TRecoveryHelper::~TRecoveryHelper() {
   Stop();
-  if (ScanThread) {
-    if (Bridge) Bridge->WaitServing([this] { return ScanThread->Finished(); });
-    ScanThread.reset();
+  // A worker may still be handing over its last event; serve it while waiting.
+  for (TWorkerThread* worker : {static_cast<TWorkerThread*>(ScanThread.get()),
+                                static_cast<TWorkerThread*>(RestoreThread.get())}) {
+    if (worker && Bridge) Bridge->WaitServing([worker] { return worker->Finished(); });
   }
+  ScanThread.reset();
+  RestoreThread.reset();
   Disks.clear();
 }
 
@@ -190,6 +193,13 @@ void TRecoveryHelper::Stop() {
       ScanThread.reset();
     }
     ScanNotify(stStopped, OnScanStopped);
+  } else {
+    if (RestoreThread) {
+      RestoreThread->Terminate();
+      if (Bridge) Bridge->WaitServing([this] { return RestoreThread->Finished(); });
+      RestoreThread.reset();
+    }
+    ScanNotify(stRestoreEnded, OnRestoreStopped);
   }
 }
 

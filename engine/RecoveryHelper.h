@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "DiskScaner.h"
@@ -28,6 +29,26 @@ enum TRecoveryStatus : std::uint8_t {
 // Fixed error texts of the coordinator.
 inline constexpr const char* kInvalidDiskText = "Invalid disk partition.";
 inline constexpr const char* kNoDiskInfoText = "Can not get disk information.";
+// Followed by CR LF and the error's own message; the colon is U+FF1A.
+inline constexpr const char* kRestoreErrorPrefix = "Can not restore the file\uFF1A";
+
+// Answers to the existing-file question.
+enum TExistsAnswer : std::uint8_t { eaOverwrite = 0, eaSkip = 1, eaKeepBoth = 2 };
+
+// One file a restore could not write as it should, and why.
+struct TRestoreFailure {
+  const TFileInfo* Record = nullptr;
+  std::string Destination;
+  std::string Reason;
+};
+
+// What a restore run did, file by file, for the front ends to report.
+struct TRestoreReport {
+  std::int32_t Written = 0;  // files written whole
+  std::int32_t Skipped = 0;  // existing files kept by the user's answer
+  std::int64_t Bytes = 0;
+  std::vector<TRestoreFailure> Failures;
+};
 
 class TRecoveryHelper;
 
@@ -56,11 +77,23 @@ class TScanThread : public TWorkerThread {
   TRecoveryHelper* Coordinator;
 };
 
+class TRestoreThread : public TWorkerThread {
+ public:
+  TRestoreThread(TRecoveryHelper* coordinator, TFileItems files, std::string destDir);
+  TRecoveryHelper* Coordinator;
+  TFileItems Files;
+  std::string DestDir;
+};
+
 class TRecoveryHelper {
  public:
   using TNotify = std::function<void(TRecoveryHelper* sender)>;
   using TProgress = std::function<void(TRecoveryHelper* sender, std::int64_t total, std::int64_t position)>;
   using TError = std::function<void(TRecoveryHelper* sender, const std::string& message)>;
+  using TRestoreProgress =
+      std::function<void(TRecoveryHelper* sender, const std::string& name, std::int32_t percent)>;
+  using TFileExists = std::function<void(TRecoveryHelper* sender, std::uint8_t& answer,
+                                         const std::string& name, bool& applyToAll)>;
 
   // bridge: the main-thread hand-over (not owned; must outlive the coordinator).
   // listMachineDrives: whether the drive list starts with this machine's block devices;
@@ -83,6 +116,19 @@ class TRecoveryHelper {
   void RunScan(TDiskObject* disk);
   void Stop();
 
+  // Restores the records (files, and folders with what the scan linked below them) into
+  // destDir, on a worker when Threaded. With `only`, folders restore just the records in it.
+  void Restore(const TFileItems& files, const std::string& destDir,
+               std::shared_ptr<const std::unordered_set<const TFileInfo*>> only = nullptr);
+  void RunRestore(const TFileItems& files, const std::string& destDir);
+  void RestoreFile(std::string path, TFileInfo* record);
+  void RestoreFolder(const std::string& destDir, TFileInfo* folder);
+  // The record's data, at most `limit` bytes, into `out` (exactly the bytes read). False
+  // when stopped or when the drive has no content stream.
+  bool ReadToMemory(TFileInfo* record, std::vector<std::byte>& out, std::int64_t limit);
+  // Asks OnFileExists (on the main thread) unless an earlier answer applies to all.
+  void AskFileExists(const std::string& name);
+
   TRecoveryStatus GetStatus() const { return Status.load(std::memory_order_acquire); }
   bool IsStopRequested() const { return StopRequested.load(std::memory_order_relaxed); }
 
@@ -91,11 +137,13 @@ class TRecoveryHelper {
   TDiskObject* CurrentDisk = nullptr;
   std::vector<std::unique_ptr<TDiskObject>> Disks;
   std::unique_ptr<TScanThread> ScanThread;
+  std::unique_ptr<TRestoreThread> RestoreThread;
   bool Threaded = true;
   std::string ErrorText;
   std::uint8_t ExistsAnswer = 0;
   bool ApplyToAll = false;
   std::int32_t RestoredCount = 0;
+  TRestoreReport LastRestore;  // reset when a restore starts
 
   TNotify OnScanStart;
   TProgress OnScanProgress;
@@ -103,13 +151,24 @@ class TRecoveryHelper {
   TNotify OnScanStopped;
   TError OnScanError;
   TNotify OnNoDisk;
+  std::function<void(TRecoveryHelper* sender, const std::string& destDir)> OnRestoreStart;
+  TRestoreProgress OnRestoreProgress;
+  TNotify OnRestoreDone;
+  TNotify OnRestoreStopped;
+  TError OnRestoreError;
+  TFileExists OnFileExists;
 
  private:
   // Sets the status, then runs the event on the main thread when a worker is calling.
   void Notify(TRecoveryStatus status, const std::function<void()>& event);
   void ScanNotify(TRecoveryStatus status, const TNotify& event);
   void ScanError(const std::string& text);
+  void Progress(bool handOver);
+  void Fail(const TFileInfo* record, const std::string& destination, const std::string& reason);
+  // Runs fn on the main thread when a worker is calling (and the bridge exists).
+  void OnMain(const std::function<void()>& fn);
 
+  std::shared_ptr<const std::unordered_set<const TFileInfo*>> Selection;
   TThreadBridge* Bridge;
   TSystemPaths Paths;
   std::thread::id MainThread;

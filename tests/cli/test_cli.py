@@ -165,6 +165,118 @@ class Scan(unittest.TestCase):
             self.assertIn("no FAT or NTFS volume", r.stderr)
 
 
+def tree_files(root):
+    out = {}
+    for folder, _, files in os.walk(root):
+        for name in files:
+            path = os.path.join(folder, name)
+            out[os.path.relpath(path, root)] = path
+    return out
+
+
+class Restore(unittest.TestCase):
+    def restore(self, *args):
+        return run("restore", *args)
+
+    def test_forensic_sample_comes_back_byte_for_byte_with_its_times(self):
+        image = fixture("fs.vfat")
+        with tempfile.TemporaryDirectory() as out:
+            r = self.restore(image, "--to", out)
+            self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
+            self.assertIn("16 files written", r.stdout)
+            restored = tree_files(out)
+            self.assertEqual(len(restored), 16)
+            times = {i["path"].split("/", 1)[1]: i["modified"] for i in scan_json(image)["items"]}
+            for rel, path in restored.items():
+                if rel == "pic2/d-debian.png":
+                    # The package's copy differs from the one written into the image: compare
+                    # with what The Sleuth Kit extracts.
+                    listing = subprocess.run(["fls", "-r", "-p", "-o", "2048", image],
+                                             capture_output=True, text=True).stdout
+                    inode = re.search(r"(\d+):\tpic2/d-debian\.png$", listing, re.M).group(1)
+                    expected = subprocess.run(["icat", "-o", "2048", image, inode], capture_output=True).stdout
+                    with open(path, "rb") as f:
+                        self.assertEqual(f.read(), expected)
+                else:
+                    self.assertEqual(sha256(path), sha256(os.path.join(ORIGINALS, rel)), rel)
+                mtime = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(os.stat(path).st_mtime))
+                self.assertEqual(mtime, times[rel], rel)
+
+    def test_every_deleted_file_of_the_fixtures_that_is_intact_comes_back(self):
+        for name in ("fat12", "fat16", "fat32"):
+            with self.subTest(image=name), tempfile.TemporaryDirectory() as out:
+                image = fixture(name + ".img")
+                r = self.restore(image, "--to", out)
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                restored = tree_files(out)
+                with open(os.path.join(FIXTURES, name + ".manifest.tsv")) as f:
+                    manifest = [l.rstrip("\n").split("\t") for l in f if l.strip()]
+                checked = 0
+                for path, size, digest, kind, status in manifest:
+                    if kind != "file" or status != "deleted" or size == "0":
+                        continue
+                    # A deleted 8.3 name lost its first character ("$").
+                    folder, base = os.path.split(path[1:])
+                    candidates = [os.path.join(folder, base), os.path.join(folder, "$" + base[1:])]
+                    found = [restored[c] for c in candidates if c in restored]
+                    self.assertTrue(found, path)
+                    self.assertEqual(sha256(found[0]), digest, path)
+                    checked += 1
+                self.assertGreater(checked, 5)
+
+    def test_match_path_and_existing_files(self):
+        image = fixture("fat16.img")
+        with tempfile.TemporaryDirectory() as out:
+            r = self.restore(image, "--to", out, "--match", "*.TXT", "--path", "Old Projects")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(set(tree_files(out)),
+                             {"Old Projects/Project Plan.txt", "Old Projects/Drafts/First Draft.txt",
+                              "Old Projects/Drafts/$OTES.TXT"})
+            again = self.restore(image, "--to", out, "--match", "first*", "--path", "Old Projects/Drafts")
+            self.assertEqual(again.returncode, 0, again.stderr)
+            self.assertIn("Old Projects/Drafts/First Draft(1).txt", tree_files(out))
+            skip = self.restore(image, "--to", out, "--match", "first*", "--existing", "skip")
+            self.assertIn("0 files written", skip.stdout)
+            self.assertIn("1 skipped", skip.stdout)
+            none = self.restore(image, "--to", out, "--match", "*.nothing")
+            self.assertEqual(none.returncode, 0)
+            self.assertIn("no deleted file matches", none.stderr)
+
+    def test_a_read_only_destination_gives_reasons_and_fails(self):
+        image = fixture("fat16.img")
+        with tempfile.TemporaryDirectory() as tmp:
+            target = os.path.join(tmp, "ro")
+            os.mkdir(target)
+            # A read-only file system, mounted in a private namespace of this test alone.
+            probe = subprocess.run(["unshare", "-m", "sh", "-c", "mount -t tmpfs -o ro tmpfs " + target],
+                                   capture_output=True)
+            if probe.returncode != 0:
+                self.skipTest("no private mount namespace here: " + probe.stderr.decode())
+            script = 'mount -t tmpfs -o ro tmpfs "$1" && exec "$2" restore "$3" --to "$1"'
+            r = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", target, CLI, image],
+                               capture_output=True, text=True)
+            self.assertNotEqual(r.returncode, 0)
+            self.assertIn("Read-only file system", r.stdout + r.stderr)
+
+    def test_per_file_failures_are_listed_and_the_exit_code_says_so(self):
+        image = fixture("fat16.img")
+        with tempfile.TemporaryDirectory() as out:
+            # Files stand where two of the folders must go.
+            for blocker in ("Documents", "Old Projects"):
+                open(os.path.join(out, blocker), "w").close()
+            r = self.restore(image, "--to", out)
+            self.assertEqual(r.returncode, 3, r.stderr)
+            self.assertIn("2 failed", r.stdout)
+            self.assertEqual(r.stdout.count("The folder cannot be created: Not a directory."), 2)
+
+    def test_the_source_is_never_written(self):
+        image = fixture("fat12.img")
+        before = sha256(image)
+        with tempfile.TemporaryDirectory() as out:
+            self.restore(image, "--to", out)
+        self.assertEqual(sha256(image), before)
+
+
 class Interrupt(unittest.TestCase):
     def test_ctrl_c_stops_the_scan_and_prints_what_was_found(self):
         with tempfile.TemporaryDirectory() as tmp:
