@@ -1,14 +1,43 @@
-// Scanner for NTFS volumes.
+// Scanner for NTFS volumes: reads the whole master file table in large sequential chunks,
+// makes an item for every folder and every deleted file, rates the deleted files against
+// the volume bitmap and links them into the old folder tree.
 #pragma once
 
+#include <vector>
+
 #include "DiskScaner.h"
+#include "MftReader.h"
+#include "NtfsTree.h"
 
 namespace restovo {
 
 class TNtfsScaner : public TDiskScaner {
  public:
-  using TDiskScaner::TDiskScaner;
+  explicit TNtfsScaner(TDiskObject* disk);
+
+  bool Prepare() override;
   void Scan() override;
+
+  // Where the $MFT's own data lies.
+  struct TMftInfo {
+    std::int64_t DataSize = 0;
+    std::vector<TRunNode> DataRuns;
+  };
+
+  // Reads `size` bytes of the $MFT's data at byte `offset` of it; false where the bytes
+  // are not on the volume (sparse, past the runs, unreadable).
+  bool ReadMftBytes(std::int64_t offset, std::int64_t size, std::byte* out) const;
+
+  TNtfsGeometry Geometry;
+  TMftInfo MftInfo;
+  std::int64_t RecordCount = 0;
+  // One entry per MFT record: the item made from it, or nullptr. Records of live files
+  // make no item: nothing shows them.
+  std::vector<TFileInfo*> Slots;
+
+ private:
+  TFileInfo* MakeItem(const TInodeData& inode);
+  bool LoadVolumeBitmap(TVolumeBitmap& bitmap);
 };
 
 }  // namespace restovo
