@@ -178,6 +178,7 @@ void TNtfsScaner::Scan() {
       if (i == 0) continue;
       std::byte* rec = chunk.data() + k * recordBytes;
       if (!CheckFixups(Geometry, rec, recordBytes)) continue;
+      if (i % 1000 == 0 && Disk && Disk->OnProgress) Disk->OnProgress(this, RecordCount, i);
       inode.Reset(i);
       if (ParseFileRecord(TBytes(rec, static_cast<std::size_t>(recordBytes)), inode) != TRecordKind::Base)
         continue;
@@ -187,7 +188,6 @@ void TNtfsScaner::Scan() {
       if (!Accept(item)) continue;  // its slot stays empty
       Slots[static_cast<std::size_t>(i)] = item;
       if (i >= 6 && !item->IsFolder && !item->InUse) AddItem(item);
-      if (i % 1000 == 0 && Disk && Disk->OnProgress) Disk->OnProgress(this, RecordCount, i);
     }
   }
 

@@ -56,15 +56,16 @@ def tsk_deleted_files(image):
             m = re.match(r"\s*\d+:\s+\d+:\d+\s+(\d+)\s+\d+\s+\d+\s+.*(FAT|NTFS)", line)
             if m:
                 offset = ["-o", str(int(m.group(1)))]
-    out = subprocess.run(["fls", "-r", "-d", "-p", *offset, image], capture_output=True,
+    out = subprocess.run(["fls", "-r", "-d", "-p", "-l", *offset, image], capture_output=True,
                          text=True, check=True).stdout
     files = set()
     for line in out.splitlines():
         kind, _, rest = line.partition(" ")
-        if not kind.endswith("/r"):
-            continue
-        path = rest.split("\t", 1)[1]
-        if path.startswith("$OrphanFiles"):
+        fields = rest.split("\t")
+        path, size = fields[1], int(fields[6])
+        # Orphans have no folder, named streams are part of their file, empty files
+        # have nothing to restore.
+        if not kind.endswith("/r") or path.startswith("$OrphanFiles") or ":" in path or size == 0:
             continue
         files.add(path)
     return files
@@ -110,6 +111,22 @@ class Scan(unittest.TestCase):
             self.assertTrue(item["deleted"])
             self.assertRegex(item["modified"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
+    def test_ntfs_sample_lists_the_deleted_folders_with_original_sizes(self):
+        found = scan_json(fixture("fs.ntfs"))
+        self.assertEqual(found["file_system"], "NTFS")
+        files = {i["path"]: i for i in found["items"] if not i["folder"]}
+        self.assertEqual(len(files), 18)
+        for path, item in files.items():
+            folder, name = path.split("/")[1:]
+            self.assertEqual(item["size"], os.path.getsize(os.path.join(ORIGINALS, folder, name)), path)
+            self.assertEqual(item["state"], "Good", path)
+        # The NTFS partition of the four-partition sample is chosen when named, and alone
+        # offered without a name.
+        for args in (("--partition", "4"), ()):
+            r = run("scan", fixture("fs.multiple"), *args)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn("found on fs.multiple#4 (NTFS)", r.stdout)
+
     def test_tree_and_json_list_the_same_items(self):
         image = fixture("fat16.img")
         tree = run("scan", image)
@@ -121,7 +138,7 @@ class Scan(unittest.TestCase):
         self.assertRegex(tree.stdout, r"\n\d+ deleted files \([^)]*\) found on fat16\.img \(FAT\)\.\n$")
 
     def test_every_deleted_file_the_sleuth_kit_lists_is_found(self):
-        for name in ("fat12.img", "fat16.img", "fat32.img", "fs.vfat"):
+        for name in ("fat12.img", "fat16.img", "fat32.img", "fs.vfat", "ntfs.img", "fs.ntfs"):
             with self.subTest(image=name):
                 image = fixture(name)
                 ours = set()

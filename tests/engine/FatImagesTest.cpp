@@ -10,53 +10,11 @@
 
 #include "DriveList.h"
 #include "FatScaner.h"
+#include "ImageChecks.h"
 #include "TestSupport.h"
 
 namespace restovo {
 namespace {
-
-struct ManifestLine {
-  std::string Path;
-  std::int64_t Size = 0;
-  std::string Kind;
-  std::string Status;
-};
-
-std::vector<ManifestLine> ReadManifest(const std::string& path) {
-  std::vector<ManifestLine> out;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream f(line);
-    ManifestLine m;
-    std::string size, sha;
-    std::getline(f, m.Path, '\t');
-    std::getline(f, size, '\t');
-    std::getline(f, sha, '\t');
-    std::getline(f, m.Kind, '\t');
-    std::getline(f, m.Status, '\t');
-    m.Size = std::stoll(size);
-    out.push_back(m);
-  }
-  return out;
-}
-
-// "/a/b" for every linked record, from the records the scan made.
-std::map<std::string, const TFileInfo*> FoundPaths(const TDiskScaner& s) {
-  std::map<std::string, const TFileInfo*> out;
-  std::vector<std::pair<const TFileInfo*, std::string>> stack{{s.RootItem, ""}};
-  while (!stack.empty()) {
-    auto [item, path] = stack.back();
-    stack.pop_back();
-    if (!item || !item->Children) continue;
-    for (const TFileInfo* c : *item->Children) {
-      out[path + "/" + c->Name] = c;
-      stack.push_back({c, path + "/" + c->Name});
-    }
-  }
-  return out;
-}
 
 // A deleted entry without a long name has lost its first character, which the scan
 // shows as "$": an upper-case 8.3 name is stored without one.
@@ -80,13 +38,6 @@ std::string ExpectedPath(const std::string& path, const std::set<std::string>& d
     out += "/" + (deleted ? ExpectedName(part) : part);
   }
   return out;
-}
-
-std::unique_ptr<TDiskObject> OpenImage(const std::string& image) {
-  const auto candidates = ListImageDrives(image);
-  if (candidates.size() != 1 || !candidates[0].Offered) return nullptr;
-  const auto& c = candidates[0];
-  return std::make_unique<TDiskObject>(c.Root, c.Name, c.Location);
 }
 
 class FatImages : public ::testing::TestWithParam<const char*> {};

@@ -1,0 +1,148 @@
+// The NTFS scanner on an image made by mkntfs and ntfs-3g, and on the forensic sample.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "ImageChecks.h"
+#include "NTFSScaner.h"
+#include "TestSupport.h"
+
+namespace restovo {
+namespace {
+
+TEST(NtfsImages, EveryDeletedFileIsFoundWithItsSizeAndAFairVerdict) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  const auto manifest = ReadManifest(FixturePath("ntfs.manifest.tsv"));
+  const auto disk = OpenImage(image);
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(disk->FsKind, fkNtfs);
+  auto s = CreateScaner(disk.get());
+  s->Scan();
+  ASSERT_NE(s->RootItem, nullptr);
+  EXPECT_EQ(s->RootItem->Name, "ntfs.img/");
+  const auto found = FoundPaths(*s);
+  std::set<std::string> deleted;
+  int checked = 0;
+  for (const ManifestLine& m : manifest) {
+    const bool isStream = m.Path.find(':') != std::string::npos;
+    if (m.Kind != "file" || m.Status.find("live") != std::string::npos || isStream) continue;
+    deleted.insert(m.Path);
+    const auto it = found.find(m.Path);
+    if (m.Size == 0) {  // empty files are not listed, nor linked
+      EXPECT_EQ(it, found.end()) << m.Path;
+      continue;
+    }
+    ASSERT_NE(it, found.end()) << m.Path << " was not found";
+    const TFileInfo* r = it->second;
+    EXPECT_EQ(r->Size, m.Size) << m.Path;
+    EXPECT_EQ(r->Resident, m.Status.rfind("resident", 0) == 0) << m.Path;
+    if (m.Status.find("overwritten") != std::string::npos) {
+      EXPECT_NE(r->State, rsGood) << m.Path;
+    } else if (m.Status.find("fragmented") == std::string::npos) {
+      // Intact files, also sparse and compressed ones whose holes are their layout.
+      EXPECT_EQ(r->State, rsGood) << m.Path << " " << m.Status;
+    }
+    ++checked;
+  }
+  EXPECT_GT(checked, 10);
+  for (const auto& [path, r] : found) {
+    EXPECT_TRUE(r->IsFolder || deleted.count(path)) << path << " listed but not deleted";
+  }
+  // The deleted tree comes back as folders, marked deleted.
+  ASSERT_TRUE(found.count("/Projects/Alpha/Drafts"));
+  EXPECT_FALSE(found.at("/Projects/Alpha/Drafts")->InUse);
+  EXPECT_FALSE(found.at("/Projects")->InUse);
+  EXPECT_TRUE(found.at("/Documents")->InUse);
+}
+
+TEST(NtfsImages, ForensicSampleMatchesTheOriginalFiles) {
+  const std::string image = FixturePath("fs.ntfs");
+  const std::string originals = "/usr/share/forensics-samples/original-files";
+  REQUIRE_FIXTURE(image);
+  REQUIRE_FIXTURE(originals);
+  const auto candidates = ListImageDrives(image);
+  ASSERT_EQ(candidates.size(), 1u);
+  TDiskObject disk(candidates[0].Root, candidates[0].Name, candidates[0].Location);
+  auto s = CreateScaner(&disk);
+  s->Scan();
+  const auto found = FoundPaths(*s);
+  int files = 0;
+  for (const char* folder : {"audio2", "movie2", "pic2", "text2"}) {
+    ASSERT_TRUE(found.count(std::string("/") + folder)) << folder;
+    for (const auto& original : std::filesystem::directory_iterator(originals + "/" + folder)) {
+      const std::string path = std::string("/") + folder + "/" + original.path().filename().string();
+      ASSERT_TRUE(found.count(path)) << path;
+      EXPECT_EQ(found.at(path)->Size, static_cast<std::int64_t>(original.file_size())) << path;
+      EXPECT_EQ(found.at(path)->State, rsGood) << path;
+      ++files;
+    }
+  }
+  EXPECT_EQ(files, 18);
+  EXPECT_EQ(s->Items.size(), 18u);
+}
+
+// Raises the scanner's stop flag when the walk reads its first chunk of records.
+class StopAtWalk final : public TVolumeDevice {
+ public:
+  StopAtWalk(std::vector<std::byte> bytes, std::uint64_t mftAt)
+      : Inner(MakeMemoryDevice(std::move(bytes))), MftAt(mftAt) {}
+  std::int64_t ReadAt(void* buffer, std::size_t count, std::uint64_t offset) override {
+    if (Scaner && offset == MftAt && count > 1024) Scaner->Stop = true;
+    return Inner->ReadAt(buffer, count, offset);
+  }
+  std::uint64_t Size() const override { return Inner->Size(); }
+  TDiskScaner* Scaner = nullptr;
+
+ private:
+  std::shared_ptr<TVolumeDevice> Inner;
+  std::uint64_t MftAt;
+};
+
+TEST(NtfsImages, StopDuringTheWalkKeepsWhatWasFound) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  auto bytes = ReadWholeFile(image);
+  TNtfsGeometry g;
+  ASSERT_TRUE(ParseNtfsBootSector(TBytes(bytes).first(512), g));
+  auto device = std::make_shared<StopAtWalk>(bytes, static_cast<std::uint64_t>(g.MftLcn * g.ClusterBytes()));
+  TVolumeLocation loc;
+  loc.Memory = device;
+  TDiskObject disk("stop.img/", "stop.img", loc);
+  auto s = CreateScaner(&disk);
+  device->Scaner = s.get();
+  s->Scan();
+  EXPECT_TRUE(s->Items.empty());
+  ASSERT_NE(s->RootItem, nullptr);  // a tree, if only of what was found, is still there
+  EXPECT_EQ(s->RootItem->Name, "stop.img/");
+}
+
+TEST(NtfsImages, GarbageAndTruncatedVolumesGiveWhatCanBeRead) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  auto bytes = ReadWholeFile(image);
+  std::uint32_t seed = 99;
+  // Noise over a stretch of the MFT, then the image cut shorter and shorter.
+  TNtfsGeometry g;
+  ASSERT_TRUE(ParseNtfsBootSector(TBytes(bytes).first(512), g));
+  const std::size_t mft = static_cast<std::size_t>(g.MftLcn * g.ClusterBytes());
+  for (std::size_t i = mft + 40 * 1024; i < mft + 60 * 1024; ++i) {
+    seed = seed * 1103515245 + 12345;
+    bytes[i] = std::byte(seed >> 16);
+  }
+  for (std::size_t size : {bytes.size(), bytes.size() / 2, mft + 30 * 1024, std::size_t{600}}) {
+    TVolumeLocation loc;
+    loc.Memory = MakeMemoryDevice(std::vector<std::byte>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)));
+    TDiskObject disk("cut.img/", "cut.img", loc);
+    disk.FsKind = fkNtfs;
+    auto s = CreateScaner(&disk);
+    s->Scan();
+    if (size == bytes.size()) {
+      EXPECT_GT(s->Items.size(), 5u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace restovo

@@ -1,0 +1,35 @@
+// NTFS over arbitrary bytes: one FILE record through the fixup check and the attribute and
+// run-list parsers, then a whole scan of the bytes as a volume.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "DiskScaner.h"
+#include "MftReader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace restovo;
+  std::vector<std::byte> bytes(reinterpret_cast<const std::byte*>(data),
+                               reinterpret_cast<const std::byte*>(data) + size);
+  TNtfsGeometry g;
+  g.BytesPerSector = 512;
+  g.SectorsPerCluster = 8;
+  g.BytesPerRecord = 1024;
+  std::vector<std::byte> record(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(size, 1024)));
+  if (CheckFixups(g, record.data(), static_cast<std::int64_t>(record.size()))) {
+    TInodeData inode;
+    inode.Reset(1);
+    ParseFileRecord(record, inode);
+  }
+  std::vector<TRunNode> runs;
+  std::int64_t allocated = 0;
+  DecodeRunList(bytes, 0, runs, allocated);
+
+  TVolumeLocation location;
+  location.Memory = MakeMemoryDevice(std::move(bytes));
+  TDiskObject disk("fuzz/", "fuzz", location);
+  disk.FsKind = fkNtfs;
+  auto scaner = CreateScaner(&disk);
+  scaner->Scan();
+  return 0;
+}
