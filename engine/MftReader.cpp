@@ -179,6 +179,7 @@ void AddStream(TInodeData& inode, TBytes a, std::u16string_view name) {
     stream->Runs.clear();
     stream->AllocClusters = 0;
     stream->DataSize = static_cast<std::int64_t>(ReadU64(a, 0x30) & 0x7FFFFFFFFFFFFFFFull);
+    stream->InitializedSize = static_cast<std::int64_t>(ReadU64(a, 0x38) & 0x7FFFFFFFFFFFFFFFull);
     stream->Flags = ReadU16(a, 0x0C);
     stream->CompressionUnit = ReadU8(a, 0x22);
   } else if (!stream->Runs.empty() && stream->Runs.back().NextVcn != firstVcn) {

@@ -53,6 +53,7 @@ struct TNtfsStreamInfo {
   std::vector<TRunNode> Runs;
   std::int64_t AllocClusters = 0;
   std::int64_t DataSize = 0;
+  std::int64_t InitializedSize = 0;  // bytes past it read as zeros
   std::uint16_t Flags = 0;  // 0x0001 compressed, 0x4000 encrypted, 0x8000 sparse
   std::uint8_t CompressionUnit = 0;
 };

@@ -109,10 +109,13 @@ TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
     item->Size = data->DataSize;
     item->AllocClusters = data->AllocClusters;
     item->Runs = data->Runs;
-    if (data->Flags & (TNtfsDataInfo::kCompressed | TNtfsDataInfo::kEncrypted | TNtfsDataInfo::kSparse)) {
+    const bool partlyInitialized = data->InitializedSize < data->DataSize;
+    if (partlyInitialized ||
+        (data->Flags & (TNtfsDataInfo::kCompressed | TNtfsDataInfo::kEncrypted | TNtfsDataInfo::kSparse))) {
       auto info = std::make_unique<TNtfsDataInfo>();
       info->Flags = data->Flags;
       info->CompressionUnit = data->CompressionUnit;
+      if (partlyInitialized) info->InitializedSize = data->InitializedSize;
       item->FsData = std::move(info);
     }
   } else if (!folder) {

@@ -5,11 +5,13 @@
 #include <stdexcept>
 
 #include "FatScaner.h"
+#include "Lznt1.h"
+#include "NTFSScaner.h"
 
 namespace restovo {
 
-TRecoveryStream::TRecoveryStream(TDiskObject* disk, TFileInfo* info)
-    : Disk(disk), Info(info), Scaner(CreateScaner(disk)) {}
+TRecoveryStream::TRecoveryStream(TDiskObject* disk, TFileInfo* info, bool ownScanner)
+    : Disk(disk), Info(info), Scaner(ownScanner ? CreateScaner(disk) : nullptr) {}
 
 TRecoveryStream::~TRecoveryStream() = default;
 
@@ -74,12 +76,154 @@ std::int64_t TRecoveryFatStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   return Position;
 }
 
+TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* disk, TFileInfo* info)
+    : TRecoveryStream(disk, info, false) {
+  Source = disk ? dynamic_cast<const TNtfsScaner*>(disk->Scaner.get()) : nullptr;
+  if (!Source) throw std::runtime_error("The drive has not been scanned as an NTFS volume.");
+  if (!Info || Info->IsFolder || Info->InUse) {
+    Info = nullptr;
+    return;
+  }
+  ClusterBytes = Source->Geometry.ClusterBytes();
+  InitializedSize = Info->Size;
+  if (const auto* data = dynamic_cast<const TNtfsDataInfo*>(Info->FsData.get())) {
+    if (data->Flags & TNtfsDataInfo::kEncrypted) {
+      RefusalText = "The file is encrypted; its data cannot be restored readably.";
+      Failed = true;
+      return;
+    }
+    if (data->InitializedSize >= 0) InitializedSize = std::min(InitializedSize, data->InitializedSize);
+    if ((data->Flags & TNtfsDataInfo::kCompressed) && data->CompressionUnit > 0 && data->CompressionUnit < 16)
+      UnitClusters = 1u << data->CompressionUnit;
+  }
+  if (Info->Resident) {
+    // The value is in the item's own record, read again through the $MFT's runs.
+    IsResident = true;
+    const std::int64_t recordBytes = Source->Geometry.BytesPerRecord;
+    std::vector<std::byte> record(static_cast<std::size_t>(recordBytes));
+    if (!Source->ReadMftBytes(Info->RecordNo * recordBytes, recordBytes, record.data()) ||
+        !CheckFixups(Source->Geometry, record.data(), recordBytes) || Info->Size < 0 ||
+        Info->ResidentOffset + Info->Size > recordBytes) {  // a value may end at the record's end
+      Failed = true;
+      return;
+    }
+    ResidentData.assign(record.begin() + Info->ResidentOffset,
+                        record.begin() + Info->ResidentOffset + Info->Size);
+  }
+}
+
+bool TRecoveryNtfsStream::ReadRuns(std::int64_t position, std::int64_t count, std::byte* out) {
+  // Walk the runs covering [position, position + count): clusters are read, holes are zeros.
+  std::int64_t prev = 0;
+  std::int64_t done = 0;
+  for (const TRunNode& run : Info->Runs) {
+    const std::int64_t runFrom = prev * ClusterBytes, runTo = run.NextVcn * ClusterBytes;
+    prev = run.NextVcn;
+    const std::int64_t from = std::max(position + done, runFrom);
+    const std::int64_t to = std::min(position + count, runTo);
+    if (from >= to) continue;
+    if (from != position + done) return false;  // a gap in the runs: data missing
+    std::byte* dest = out + (from - position);
+    if (run.Lcn < 0) {
+      std::memset(dest, 0, static_cast<std::size_t>(to - from));
+    } else {
+      const auto n = static_cast<std::uint32_t>(to - from);
+      const auto at = static_cast<std::uint64_t>(run.Lcn * ClusterBytes + (from - runFrom));
+      if (ReadVolume(Source->Volume, dest, n, at) != n) return false;
+    }
+    done = to - position;
+    if (done == count) return true;
+  }
+  return done == count;
+}
+
+bool TRecoveryNtfsStream::LoadUnit(std::int64_t unit) {
+  const std::int64_t unitBytes = static_cast<std::int64_t>(UnitClusters) * ClusterBytes;
+  const std::int64_t firstVcn = unit * UnitClusters, endVcn = firstVcn + UnitClusters;
+  std::vector<TUnitPiece> pieces;
+  std::int64_t prev = 0;
+  for (const TRunNode& run : Info->Runs) {
+    const std::int64_t from = std::max(prev, firstVcn), to = std::min(run.NextVcn, endVcn);
+    if (from < to) pieces.push_back({run.Lcn < 0 ? -1 : run.Lcn + (from - prev), static_cast<std::uint64_t>(to - from)});
+    prev = run.NextVcn;
+  }
+  const auto kind = ClassifyCompressionUnit(pieces, UnitClusters);
+  if (!kind) return false;
+  UnitData.assign(static_cast<std::size_t>(unitBytes), std::byte{0});
+  if (*kind == TUnitKind::Sparse) return true;
+  if (*kind == TUnitKind::Raw) return ReadRuns(unit * unitBytes, unitBytes, UnitData.data());
+  Packed.clear();
+  for (const TUnitPiece& p : pieces) {
+    if (p.Lcn < 0) break;
+    const std::size_t at = Packed.size();
+    const std::int64_t bytes = static_cast<std::int64_t>(p.Clusters) * ClusterBytes;
+    Packed.resize(at + static_cast<std::size_t>(bytes));
+    if (ReadVolume(Source->Volume, Packed.data() + at, static_cast<std::uint32_t>(bytes),
+                   static_cast<std::uint64_t>(p.Lcn * ClusterBytes)) != bytes) {
+      return false;
+    }
+  }
+  return DecompressNtfsUnit(Packed, UnitData);
+}
+
+bool TRecoveryNtfsStream::ReadCompressed(std::int64_t position, std::int64_t count, std::byte* out) {
+  const std::int64_t unitBytes = static_cast<std::int64_t>(UnitClusters) * ClusterBytes;
+  std::int64_t done = 0;
+  while (done < count) {
+    const std::int64_t unit = (position + done) / unitBytes;
+    if (unit != CachedUnit) {
+      if (!LoadUnit(unit)) return false;
+      CachedUnit = unit;
+    }
+    const std::int64_t offset = position + done - unit * unitBytes;
+    const std::int64_t n = std::min(unitBytes - offset, count - done);
+    std::memcpy(out + done, UnitData.data() + offset, static_cast<std::size_t>(n));
+    done += n;
+  }
+  return true;
+}
+
+std::int64_t TRecoveryNtfsStream::Read(void* buffer, std::int64_t count) {
+  if (!Info || Failed || count <= 0 || Position >= Info->Size) return 0;
+  const std::int64_t n = std::min(count, Info->Size - Position);
+  auto* out = static_cast<std::byte*>(buffer);
+  if (IsResident) {
+    std::memcpy(out, ResidentData.data() + Position, static_cast<std::size_t>(n));
+    Position += n;
+    return n;
+  }
+  // Bytes past the initialized size were never written: they read as zeros.
+  const std::int64_t stored = std::clamp<std::int64_t>(InitializedSize - Position, 0, n);
+  if (stored > 0) {
+    const bool ok = UnitClusters ? ReadCompressed(Position, stored, out) : ReadRuns(Position, stored, out);
+    if (!ok) {
+      Failed = true;
+      return 0;
+    }
+  }
+  std::memset(out + stored, 0, static_cast<std::size_t>(n - stored));
+  Position += n;
+  return n;
+}
+
+std::int64_t TRecoveryNtfsStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  if (!Info) return Position;
+  switch (origin) {
+    case soBeginning: Position = offset; break;
+    case soCurrent: Position += offset; break;
+    case soEnd: Position = Info->Size - offset; break;
+  }
+  Position = std::clamp<std::int64_t>(Position, 0, Info->Size);
+  return Position;
+}
+
 std::unique_ptr<TRecoveryStream> CreateStream(TDiskObject* disk, TFileInfo* info) {
   if (!disk) return nullptr;
   switch (disk->FsKind) {
     case fkFat12:
     case fkFat16:
     case fkFat32: return std::make_unique<TRecoveryFatStream>(disk, info);
+    case fkNtfs: return std::make_unique<TRecoveryNtfsStream>(disk, info);
     default: return nullptr;
   }
 }

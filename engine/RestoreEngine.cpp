@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -192,6 +193,7 @@ void TRecoveryHelper::AskFileExists(const std::string& name) {
 }
 
 void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
+  if (record->InUse && !record->IsFolder) return;  // live files are where they were
   const std::size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string fileName = path.substr(folder.size());
@@ -219,7 +221,14 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
       flags &= ~O_TRUNC;  // overwritten in place and cut to size below
     }
   }
-  const int fd = ::open(path.c_str(), flags, 0666);
+  int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0 && (errno == ENAMETOOLONG || errno == EILSEQ || errno == EINVAL)) {
+    // A name the destination cannot hold: the data is worth more than the name.
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch()).count();
+    path = folder + "TarnReccover" + std::to_string(ms);
+    fd = ::open(path.c_str(), flags, 0666);
+  }
   if (fd < 0) {
     Fail(record, path, std::string("The file cannot be created: ") + std::strerror(errno) + ".");
     return;
@@ -232,6 +241,7 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
   if (StopRequested) return abandon({});
   std::unique_ptr<TRecoveryStream> source = CreateStream(CurrentDisk, record);
   if (!source) return abandon("The file's data cannot be read on this kind of volume.");
+  if (!source->Refusal().empty()) return abandon(source->Refusal());
 
   std::vector<std::byte> buffer(kCopyBlock);
   std::int64_t total = 0;
@@ -255,6 +265,7 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
   // Data the volume could not give is not padded with zeros: the file keeps what was read
   // and the report says what is missing.
   const bool complete = !source->ReadFailed() && total == record->Size;
+  if (!complete && total == 0) return abandon("The file's data could not be read from the volume.");
   if (::ftruncate(fd, complete ? record->Size : total) != 0) {
     return abandon(std::string("Writing failed: ") + std::strerror(errno) + ".");
   }
