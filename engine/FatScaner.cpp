@@ -9,6 +9,8 @@ namespace restovo {
 namespace {
 
 constexpr std::uint32_t kFatWindow = 64 * 1024;
+// Tables up to this size are read whole, once: verdicts then never read the table again.
+constexpr std::uint64_t kWholeFat = 64ull << 20;
 constexpr std::size_t kEntrySize = 32;
 // A FAT folder holds at most 65,536 entries: 2 MiB of directory data.
 constexpr std::int64_t kMaxFolderBytes = 65536 * 32;
@@ -179,13 +181,14 @@ std::uint32_t TFat32Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const {
 
 bool TFatScaner::ReadFatWindow(std::uint64_t position, std::uint32_t width) {
   const std::uint64_t sector = BytesPerSector == 0 ? 512 : BytesPerSector;
-  const std::uint64_t start = position / sector * sector;
+  const bool whole = FatBytes <= kWholeFat && FatWindow.empty();
+  const std::uint64_t start = whole ? FatOffset : position / sector * sector;
   // A table cut short answers every lookup in that stretch at once instead of reading again.
   if (FatFailedStart <= start && start < FatFailedStart + kFatWindow) return false;
   const std::uint64_t tableEnd = FatOffset + FatBytes;
-  const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatWindow, tableEnd - start));
+  const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(whole ? FatBytes : kFatWindow, tableEnd - start));
   FatWindow.resize(length);
-  const std::uint32_t got = ReadVolumeCopy(Volume, FatWindow.data(), length, start);
+  const std::uint32_t got = ReadVolume(Volume, FatWindow.data(), length, start);
   FatWindow.resize(got);
   FatWindowStart = start;
   if (got < position - start + width) {
