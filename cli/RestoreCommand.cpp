@@ -82,13 +82,7 @@ int RunRestore(const std::vector<std::string>& args) {
     } else if (a == "--path" && hasValue) {
       prefix = args[++i];
     } else if (a == "--partition" && hasValue) {
-      char* end = nullptr;
-      const long n = std::strtol(args[++i].c_str(), &end, 10);
-      if (*end != '\0' || n <= 0 || n > 1000) {
-        std::fprintf(stderr, "restovo-cli restore: --partition takes a partition number\n");
-        return exBadInput;
-      }
-      partition = static_cast<int>(n);
+      if (!ParsePartition("restore", args[++i], partition)) return exBadInput;
     } else if (a == "--existing" && hasValue) {
       const std::string& v = args[++i];
       if (v == "rename") existing = eaKeepBoth;

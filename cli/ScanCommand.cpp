@@ -43,13 +43,7 @@ int RunScan(const std::vector<std::string>& args) {
     if (a == "--json") {
       json = true;
     } else if (a == "--partition" && i + 1 < args.size()) {
-      char* end = nullptr;
-      const long n = std::strtol(args[++i].c_str(), &end, 10);
-      if (*end != '\0' || n <= 0 || n > 1000) {
-        std::fprintf(stderr, "restovo-cli scan: --partition takes a partition number\n");
-        return exBadInput;
-      }
-      partition = static_cast<int>(n);
+      if (!ParsePartition("scan", args[++i], partition)) return exBadInput;
     } else if (!a.empty() && a[0] == '-') {
       std::fprintf(stderr, "restovo-cli scan: unknown option '%s'\n%s", a.c_str(), kScanUsage);
       return exBadInput;

@@ -1,6 +1,7 @@
 #include "Source.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace restovo::cli {
@@ -42,6 +43,17 @@ int SelectDrive(TRecoveryHelper& helper, const std::string& source, int partitio
     std::fprintf(stderr, "  --partition %d   %s (%s)\n", c->Location.PartitionNumber,
                  c->Name.c_str(), c->FileSystem.c_str());
   return -1;
+}
+
+bool ParsePartition(const std::string& command, const std::string& text, int& partition) {
+  char* end = nullptr;
+  const long n = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || n <= 0 || n > 1000) {
+    std::fprintf(stderr, "restovo-cli %s: --partition takes a partition number\n", command.c_str());
+    return false;
+  }
+  partition = static_cast<int>(n);
+  return true;
 }
 
 }  // namespace restovo::cli

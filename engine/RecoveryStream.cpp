@@ -15,6 +15,18 @@ TRecoveryStream::TRecoveryStream(TDiskObject* disk, TFileInfo* info, bool ownSca
 
 TRecoveryStream::~TRecoveryStream() = default;
 
+std::int64_t TRecoveryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  if (!Info) return Position;
+  switch (origin) {
+    case soBeginning: Position = offset; break;
+    case soCurrent: Position += offset; break;
+    case soEnd: Position = Info->Size - offset; break;
+  }
+  Position = std::clamp<std::int64_t>(Position, 0, Info->Size);
+  return Position;
+}
+
+
 TRecoveryFatStream::TRecoveryFatStream(TDiskObject* disk, TFileInfo* info)
     : TRecoveryStream(disk, info) {
   auto* fat = dynamic_cast<TFatScaner*>(Scaner.get());
@@ -63,17 +75,6 @@ std::int64_t TRecoveryFatStream::Read(void* buffer, std::int64_t count) {
     count -= n;
   }
   return delivered;
-}
-
-std::int64_t TRecoveryFatStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  if (!Info) return Position;
-  switch (origin) {
-    case soBeginning: Position = offset; break;
-    case soCurrent: Position += offset; break;
-    case soEnd: Position = Info->Size - offset; break;
-  }
-  Position = std::clamp<std::int64_t>(Position, 0, Info->Size);
-  return Position;
 }
 
 TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* disk, TFileInfo* info)
@@ -204,17 +205,6 @@ std::int64_t TRecoveryNtfsStream::Read(void* buffer, std::int64_t count) {
   std::memset(out + stored, 0, static_cast<std::size_t>(n - stored));
   Position += n;
   return n;
-}
-
-std::int64_t TRecoveryNtfsStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  if (!Info) return Position;
-  switch (origin) {
-    case soBeginning: Position = offset; break;
-    case soCurrent: Position += offset; break;
-    case soEnd: Position = Info->Size - offset; break;
-  }
-  Position = std::clamp<std::int64_t>(Position, 0, Info->Size);
-  return Position;
 }
 
 std::unique_ptr<TRecoveryStream> CreateStream(TDiskObject* disk, TFileInfo* info) {

@@ -26,7 +26,9 @@ class TRecoveryStream {
   virtual std::int64_t GetSize() const { return Info ? Info->Size : 0; }
   // Bytes delivered; 0 at the end of the data or once the data cannot be read further.
   virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
-  virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+  // Moves the read position, kept inside 0 .. size; without a record nothing moves.
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin);
+  std::int64_t GetPosition() const { return Position; }
   // True when a read of the volume came back short: the rest of the data is missing.
   bool ReadFailed() const { return Failed; }
   // Set when the data cannot be given back readably at all (encrypted files): why.
@@ -39,6 +41,7 @@ class TRecoveryStream {
  protected:
   bool Failed = false;
   std::string RefusalText;
+  std::int64_t Position = 0;
 };
 
 // The data of a FAT file along its cluster chain (guessed consecutive clusters for a
@@ -47,15 +50,12 @@ class TRecoveryFatStream final : public TRecoveryStream {
  public:
   TRecoveryFatStream(TDiskObject* disk, TFileInfo* info);
   std::int64_t Read(void* buffer, std::int64_t count) override;
-  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
-  std::int64_t GetPosition() const { return Position; }
 
  private:
   std::int32_t CachedIndex = -1;
   std::vector<std::byte> ClusterData;
   std::int64_t BytesInBuffer = 0;
   TFatEntryInfo* Entry = nullptr;
-  std::int64_t Position = 0;
 };
 
 class TNtfsScaner;
@@ -67,7 +67,6 @@ class TRecoveryNtfsStream final : public TRecoveryStream {
  public:
   TRecoveryNtfsStream(TDiskObject* disk, TFileInfo* info);
   std::int64_t Read(void* buffer, std::int64_t count) override;
-  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
 
  private:
   // Fills `out` with `count` bytes of the stream at `position`; false where the volume
@@ -78,7 +77,6 @@ class TRecoveryNtfsStream final : public TRecoveryStream {
 
   const TNtfsScaner* Source = nullptr;
   std::int64_t ClusterBytes = 0;
-  std::int64_t Position = 0;
   std::int64_t InitializedSize = 0;
   std::vector<std::byte> ResidentData;
   bool IsResident = false;
