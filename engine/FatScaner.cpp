@@ -88,7 +88,20 @@ FILETIME DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time) {
   local.Hour = time >> 11;
   local.Minute = (time >> 5) & 0x3F;
   local.Second = (time & 0x1F) * 2;
-  return LocalDateTimeToFileTime(local);
+  if (local.Minute > 59 || local.Second > 59) return 0;
+  // Converting local time asks the time-zone rules each time; entries share hours, so the
+  // start of each hour is converted once. Clocks change on whole hours.
+  thread_local std::unordered_map<std::uint32_t, FILETIME> hours;
+  const std::uint32_t key = std::uint32_t{date} << 5 | static_cast<std::uint32_t>(local.Hour);
+  auto it = hours.find(key);
+  if (it == hours.end()) {
+    if (hours.size() > 65536) hours.clear();
+    TDateTime hour = local;
+    hour.Minute = hour.Second = 0;
+    it = hours.emplace(key, LocalDateTimeToFileTime(hour)).first;
+  }
+  if (it->second == 0) return 0;
+  return it->second + static_cast<FILETIME>(local.Minute * 60 + local.Second) * 10000000ull;
 }
 
 struct TFatScaner::TWorkEntry {

@@ -14,6 +14,8 @@ packages=(
   forensics-samples-vfat forensics-samples-ntfs forensics-samples-multiple
   forensics-samples-files
   exfatprogs attr python3 python3-pil
+  # benchmarks
+  time
 )
 
 missing=()
