@@ -169,9 +169,13 @@ void TNtfsScaner::Scan() {
   bool stopped = false;
   for (std::int64_t first = 0; first < RecordCount && !stopped; first += perChunk) {
     const std::int64_t count = std::min(perChunk, RecordCount - first);
-    std::fill(chunk.begin(), chunk.end(), std::byte{0});
-    // A chunk that cannot be read whole is still parsed: bad records fail their check.
-    ReadMftBytes(first * recordBytes, count * recordBytes, chunk.data());
+    if (!ReadMftBytes(first * recordBytes, count * recordBytes, chunk.data())) {
+      // Part of the chunk is not on the volume: read it record by record, so each record
+      // that can be read is kept and the others fail their check.
+      std::fill(chunk.begin(), chunk.end(), std::byte{0});
+      for (std::int64_t k = 0; k < count; ++k)
+        ReadMftBytes((first + k) * recordBytes, recordBytes, chunk.data() + k * recordBytes);
+    }
     for (std::int64_t k = 0; k < count; ++k) {
       const std::int64_t i = first + k;
       if (StopRequested()) {
