@@ -437,7 +437,10 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
                                                        : !dir->Entry.Deleted;
   }
   std::vector<std::array<std::byte, 32>> longName;
-  for (const std::int64_t offset : chain) {
+  TClusChain& clusters = dir->Entry.Clusters;
+  const bool guessed = !rootVariant && !folder->InUse;
+  for (std::size_t index = 0; index < clusters.size(); ++index) {
+    const std::int64_t offset = clusters[index];
     if (StopRequested()) break;
     const std::int64_t length =
         (folder == RootItem && RootRegionEnd > 0) ? std::min<std::int64_t>(ClusterSize, RootRegionEnd - offset)
@@ -449,9 +452,11 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
       ParseStatus = psReadFailed;
       break;  // the rest of this folder cannot be read
     }
+    bool ended = false;
     for (std::size_t at = 0; at + kEntrySize <= ClusterBuf.size(); at += kEntrySize) {
       if (StopRequested()) break;
       const TBytes e = TBytes(ClusterBuf).subspan(at, kEntrySize);
+      ended |= ReadU8(e, 0) == 0x00;
       if (longName.empty()) {
         if (!IsValidEntry(e)) continue;  // garbage and end-of-directory entries alike
         if (IsLongNameEntry(e)) {
@@ -485,7 +490,36 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
       work.Entry.FirstCluster = (std::uint32_t{ReadU16(e, 20)} << 16) | ReadU16(e, 26);
       HandleEntry(folder, subFolders, work);
     }
+    // A deleted folder's later clusters are guessed too: a full cluster (no end mark) may go
+    // on in the next one when that one is free and holds directory entries.
+    if (guessed && !ended && index + 1 == clusters.size() && clusters.size() < MaxFolderClusters() &&
+        FollowsAsFolderCluster(offset + ClusterSize)) {
+      clusters.push_back(offset + ClusterSize);
+    }
   }
+}
+
+bool TFatScaner::FollowsAsFolderCluster(std::int64_t offset) {
+  const std::int64_t k = (offset - DataOffset) / ClusterSize + 2;
+  if (k < 2 || !IsDataCluster(static_cast<std::uint64_t>(k)) || !IsClusterFree(static_cast<std::uint32_t>(k)))
+    return false;
+  std::vector<std::byte> next(ClusterSize);
+  if (ReadVolume(Volume, next.data(), ClusterSize, static_cast<std::uint64_t>(offset)) < ClusterSize) return false;
+  const std::int32_t status = ParseStatus;
+  // The first slot must be an entry (a folder's own first cluster starts with ".", which
+  // is refused), and most slots up to the end mark must be entries too.
+  std::size_t valid = 0, seen = 0;
+  bool firstValid = false;
+  for (std::size_t at = 0; at + kEntrySize <= next.size(); at += kEntrySize) {
+    const TBytes e = TBytes(next).subspan(at, kEntrySize);
+    if (ReadU8(e, 0) == 0x00) break;
+    const bool ok = IsValidEntry(e);
+    if (at == 0) firstValid = ok;
+    valid += ok;
+    ++seen;
+  }
+  ParseStatus = status;
+  return firstValid && valid * 4 >= seen * 3;
 }
 
 void TFatScaner::HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEntry& work) {

@@ -115,6 +115,8 @@ class TFatScaner : public TDiskScaner {
   struct TWorkEntry;
   bool ReadFatWindow(std::uint64_t position, std::uint32_t width);
   void WalkFolder(TFileInfo* folder, TFileItems* subFolders);
+  // Whether the cluster at `offset` carries on a deleted folder whose clusters are guessed.
+  bool FollowsAsFolderCluster(std::int64_t offset);
   void WalkTree(TFileInfo* folder, std::int64_t index, std::int64_t count);
   void HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEntry& work);
   void AddFolderRecord(const TWorkEntry& work, TFileItems& target, bool rootLevel);

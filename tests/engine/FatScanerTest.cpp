@@ -345,6 +345,35 @@ TEST(FatScan, LongNameRunGoesOnInTheNextCluster) {
   EXPECT_EQ(s->Items[0]->Name, "Long name across clusters.txt");
 }
 
+TEST(FatScan, ADeletedFolderGoesOnInTheNextFreeClusterThatHoldsEntries) {
+  FatTestVolume v("-F 16 -s 1", 8000);  // 512-byte clusters: 16 entries each
+  v.Entry(v.RootOffset(), "ABIG       ", 0x10, 60, 0, true);
+  v.Entry(v.RootOffset() + 32, "ASMALL     ", 0x10, 70, 0, true);
+  // BIG's first cluster is full; its entries go on in cluster 61, and 62 holds file data.
+  for (int i = 0; i < 16; ++i) {
+    char name[12];
+    std::snprintf(name, sizeof name, "XFILE%02d TXT", i);
+    v.Entry(v.ClusterOffset(60) + 32u * static_cast<unsigned>(i), name, 0x20, 100, 10, true);
+    if (i < 3) v.Entry(v.ClusterOffset(61) + 32u * static_cast<unsigned>(i), name, 0x20, 100, 10, true);
+  }
+  std::memset(v.Bytes.data() + v.ClusterOffset(62), 'Z', 512);
+  // SMALL ends inside its first cluster: the next one is not taken, although it holds entries.
+  v.Entry(v.ClusterOffset(70), "AONLY   TXT", 0x20, 100, 10, true);
+  v.Entry(v.ClusterOffset(71), "ANOTMINETXT", 0x20, 100, 10, true);
+  auto count = [&](FatTestVolume& vol) {
+    const auto disk = vol.Disk();
+    auto s = CreateScaner(disk.get());
+    s->Scan();
+    std::map<std::string, int> perFolder;
+    for (const TFileInfo* i : s->Items) ++perFolder[i->Parent->Name];
+    return perFolder;
+  };
+  EXPECT_EQ(count(v), (std::map<std::string, int>{{"$BIG", 19}, {"$SMALL", 1}}));
+  // Once the next cluster is in use again, it belongs to something else.
+  v.SetFat(61, 0xFFFF);
+  EXPECT_EQ(count(v), (std::map<std::string, int>{{"$BIG", 16}, {"$SMALL", 1}}));
+}
+
 TEST(FatScan, FixedRootRegionEndsWhereTheDataBegins) {
   // 16 root entries = one 512-byte sector; the first data cluster holds bytes that look
   // like a deleted entry and must not be read as part of the root folder.
