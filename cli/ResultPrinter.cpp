@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <ctime>
+#include <string>
 
 namespace restovo::cli {
 
@@ -46,38 +47,60 @@ std::string LocalTimeText(FILETIME time) {
 
 namespace {
 
+// "2024-07-01T10:30:15Z" (quoted) or null. Written by hand: strftime per time of a
+// million items is a good part of the whole run.
 std::string UtcText(FILETIME time) {
   if (time == 0) return "null";
   std::int64_t seconds = 0, nanoseconds = 0;
   FileTimeToUnixTime(time, seconds, nanoseconds);
-  const auto t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char text[40];
-  std::strftime(text, sizeof text, "\"%Y-%m-%dT%H:%M:%SZ\"", &tm);
+  std::int64_t days = seconds / 86400, rest = seconds % 86400;
+  if (rest < 0) rest += 86400, --days;
+  // Civil date from days since 1970-01-01 (proleptic Gregorian).
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t doe = days - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2);
+  char text[96];
+  std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02dZ\"", static_cast<int>(year), static_cast<int>(month),
+                static_cast<int>(day), static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                static_cast<int>(rest % 60));
   return text;
 }
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
+void AppendJsonString(std::string& out, const std::string& s) {
+  out += '"';
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(s, from, i - from);
+    from = i + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-          out += esc;
-        } else {
-          out += c;
-        }
+      default: {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\u%04x", c);
+        out += esc;
+      }
     }
   }
-  return out + "\"";
+  out.append(s, from, std::string::npos);
+  out += '"';
+}
+
+std::string JsonString(const std::string& s) {
+  std::string out;
+  AppendJsonString(out, s);
+  return out;
 }
 
 }  // namespace
@@ -107,17 +130,23 @@ void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const
   std::fprintf(out, "{\n  \"volume\": %s,\n  \"file_system\": %s,\n  \"complete\": %s,\n  \"items\": [",
                JsonString(summary.Volume).c_str(), JsonString(summary.FileSystem).c_str(),
                summary.Complete ? "true" : "false");
+  std::string line;
   bool first = true;
   for (const TFileInfo* item : items) {
-    std::fprintf(out,
-                 "%s\n    {\"path\": %s, \"name\": %s, \"folder\": %s, \"deleted\": %s, \"size\": %" PRId64
-                 ", \"state\": %s, \"created\": %s, \"modified\": %s, \"accessed\": %s}",
-                 first ? "" : ",", JsonString(ItemPath(item)).c_str(), JsonString(item->Name).c_str(),
-                 item->IsFolder ? "true" : "false", item->InUse ? "false" : "true",
-                 item->IsFolder ? std::int64_t{0} : item->Size,
-                 item->IsFolder ? "null" : JsonString(RecoverStateText(item->State)).c_str(),
-                 UtcText(item->CreationTime).c_str(), UtcText(item->LastWriteTime).c_str(),
-                 UtcText(item->LastAccessTime).c_str());
+    line.assign(first ? "\n    {\"path\": " : ",\n    {\"path\": ");
+    AppendJsonString(line, ItemPath(item));
+    line += ", \"name\": ";
+    AppendJsonString(line, item->Name);
+    line += item->IsFolder ? ", \"folder\": true" : ", \"folder\": false";
+    line += item->InUse ? ", \"deleted\": false, \"size\": " : ", \"deleted\": true, \"size\": ";
+    line += std::to_string(item->IsFolder ? std::int64_t{0} : item->Size);
+    line += ", \"state\": ";
+    if (item->IsFolder) line += "null";
+    else AppendJsonString(line, RecoverStateText(item->State));
+    line += ", \"created\": " + UtcText(item->CreationTime);
+    line += ", \"modified\": " + UtcText(item->LastWriteTime);
+    line += ", \"accessed\": " + UtcText(item->LastAccessTime) + "}";
+    std::fwrite(line.data(), 1, line.size(), out);
     first = false;
   }
   std::fprintf(out, "\n  ]\n}\n");
