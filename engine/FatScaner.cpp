@@ -251,10 +251,16 @@ void TFatScaner::BuildFileChain(TFatEntryInfo& entry, std::int64_t size) {
   if (!IsDataCluster(entry.FirstCluster) || ClusterSize == 0) return;
   try {
     if (entry.Deleted) {
+      // The file's clusters were free when it was written; where other files' clusters
+      // are in use now between them, the file went on after those, so they are skipped.
+      // The first cluster is the file's own whatever the table says now.
       const std::int64_t n = (size + ClusterSize - 1) / ClusterSize;
       entry.Clusters.reserve(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
-      for (std::int64_t i = 0; i < n; ++i)
-        entry.Clusters.push_back(DataOffset + (entry.FirstCluster - 2 + i) * ClusterSize);
+      std::uint64_t k = entry.FirstCluster;
+      for (std::int64_t i = 0; i < n; ++i, ++k) {
+        while (i > 0 && IsDataCluster(k) && !IsClusterFree(static_cast<std::uint32_t>(k))) ++k;
+        entry.Clusters.push_back(DataOffset + static_cast<std::int64_t>(k - 2) * ClusterSize);
+      }
     } else {
       entry.Clusters = FollowChain(entry.FirstCluster, false);
     }

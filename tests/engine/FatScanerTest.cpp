@@ -163,13 +163,21 @@ TEST(FatTable, ChainsFollowTheTableAndEndOnLoopsAndStrayValues) {
   s->BuildFileChain(e, 1);
   EXPECT_EQ(e.Clusters, offsets({40}));
 
-  // Deleted: consecutive clusters from the first, whatever the table says.
+  // Deleted: the clusters from the first on, passing over those in use now (other files
+  // sat there when this one was written); the first is the file's own whatever the table says.
   e.Deleted = true;
   e.FirstCluster = 100;
   s->BuildFileChain(e, 10000);
   EXPECT_EQ(e.Clusters, offsets({100, 101, 102}));
   s->BuildFileChain(e, 0);
   EXPECT_TRUE(e.Clusters.empty());
+  FatTestVolume w = v;
+  w.Chain({100});
+  w.Chain({101, 102});
+  const auto disk2 = w.Disk();
+  auto s2 = ScanerFor<TFat16Scaner>(disk2.get());
+  s2->BuildFileChain(e, 10000);
+  EXPECT_EQ(e.Clusters, (TClusChain{s2->ClusterOffset(100), s2->ClusterOffset(103), s2->ClusterOffset(104)}));
 }
 
 TEST(FatTable, VerdictsFromTheShareOfFreeClusters) {
