@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -203,7 +204,6 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
   Progress(false);
   if (StopRequested) return;
 
-  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
   struct stat existing {};
   if (::lstat(path.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) {
@@ -217,25 +217,22 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
         return;
       }
       if (ExistsAnswer == eaKeepBoth) path = MakeUniqueFileName(path);
-    } else {
-      flags &= ~O_TRUNC;  // overwritten in place and cut to size below
     }
   }
-  int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0 && (errno == ENAMETOOLONG || errno == EILSEQ || errno == EINVAL)) {
-    // A name the destination cannot hold: the data is worth more than the name.
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch()).count();
-    path = folder + "TarnReccover" + std::to_string(ms);
-    fd = ::open(path.c_str(), flags, 0666);
-  }
+  // The data goes to a file of its own first and takes the final name only when it is
+  // written: a file that is already there is replaced whole or not at all, and a failed
+  // or stopped copy never costs the user a file they had.
+  static std::atomic<std::uint64_t> partials{0};
+  const std::string partial =
+      folder + ".restovo-partial-" + std::to_string(::getpid()) + "-" + std::to_string(partials++);
+  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     Fail(record, path, std::string("The file cannot be created: ") + std::strerror(errno) + ".");
     return;
   }
   auto abandon = [&](const std::string& reason) {
     ::close(fd);
-    ::unlink(path.c_str());
+    ::unlink(partial.c_str());
     if (!reason.empty()) Fail(record, path, reason);
   };
   if (StopRequested) return abandon({});
@@ -274,8 +271,23 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
   ::futimens(fd, times);
   ApplyAttributes(fd, record->Attributes);
   if (::close(fd) != 0) {
+    ::unlink(partial.c_str());
     Fail(record, path, std::string("Writing failed: ") + std::strerror(errno) + ".");
     return;
+  }
+  if (::rename(partial.c_str(), path.c_str()) != 0) {
+    if (errno == ENAMETOOLONG || errno == EILSEQ || errno == EINVAL) {
+      // A name the destination cannot hold: the data is worth more than the name.
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now().time_since_epoch()).count();
+      path = folder + "TarnReccover" + std::to_string(ms);
+    }
+    if (::rename(partial.c_str(), path.c_str()) != 0) {
+      const int error = errno;
+      ::unlink(partial.c_str());
+      Fail(record, path, std::string("The file cannot be created: ") + std::strerror(error) + ".");
+      return;
+    }
   }
   LastRestore.Bytes += total;
   if (complete) {

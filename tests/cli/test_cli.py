@@ -298,6 +298,21 @@ class Restore(unittest.TestCase):
             self.assertNotEqual(r.returncode, 0)
             self.assertIn("Read-only file system", r.stdout + r.stderr)
 
+    def test_a_full_destination_ends_the_run_with_an_error(self):
+        image = fixture("fat16.img")
+        with tempfile.TemporaryDirectory() as tmp:
+            target = os.path.join(tmp, "small")
+            os.mkdir(target)
+            # A 16 KiB file system, mounted in a private namespace of this test alone.
+            script = 'mount -t tmpfs -o size=16k tmpfs "$1" && exec "$2" restore "$3" --to "$1"'
+            r = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", target, CLI, image],
+                               capture_output=True, text=True)
+            if "mount" in r.stderr and "restovo-cli" not in r.stderr:
+                self.skipTest("no private mount namespace here: " + r.stderr)
+            self.assertEqual(r.returncode, 3, r.stdout + r.stderr)
+            self.assertIn("The destination is full (No space left on device).", r.stderr)
+            self.assertIn("Writing failed: No space left on device.", r.stdout)
+
     def test_per_file_failures_are_listed_and_the_exit_code_says_so(self):
         image = fixture("fat16.img")
         with tempfile.TemporaryDirectory() as out:

@@ -224,26 +224,31 @@ TEST(Restore, FoldersAndTheRecycleBinRule) {
   }
 }
 
-TEST(Restore, FailuresAreReportedPerFileAndAFullDiskEndsTheRun) {
+TEST(Restore, FailuresAreReportedPerFileAndExistingFilesSurviveThem) {
   Fixture f;
   const auto disk = f.Scanned();
   TDiskScaner& s = *disk->Scaner;
   TempDir out;
-  // A folder where a file should go, and /dev/full (always full) where another should.
+  // A folder where a file should go; a file of the user's where one that cannot be read
+  // should go (its clusters lie past the end of the volume).
   fs::create_directories(out.Path() + "/$RO.TXT");
-  fs::create_symlink("/dev/full", out.Path() + "/a_b.txt");
+  const std::uint32_t last = f.V.Clusters + 1;
+  TFileInfo* big = ByName(s, "$BIG.BIN");
+  auto* entry = static_cast<TFatEntryInfo*>(big->FsData.get());
+  entry->FirstCluster = last + 5;
+  std::ofstream(out.Path() + "/$BIG.BIN") << "the user's own file";
   Restorer r(disk.get());
-  r.Helper.Restore({ByName(s, "$RO.TXT"), ByName(s, "$BIG.BIN"), ByName(s, "a?b.txt"), ByName(s, "$ZERO.TXT")},
-                   out.Path());
-  ASSERT_EQ(r.Events.size(), 1u);
-  EXPECT_EQ(r.Events[0], "error:Can not restore the file\uFF1A\r\nThe destination is full (No space left on device).");
-  EXPECT_EQ(r.Helper.GetStatus(), stRestoreEnded);
+  r.Helper.Restore({ByName(s, "$RO.TXT"), big, ByName(s, "$ZERO.TXT")}, out.Path());
+  EXPECT_EQ(r.Events, (std::vector<std::string>{"done"}));
   const auto& failures = r.Helper.LastRestore.Failures;
   ASSERT_EQ(failures.size(), 2u);
   EXPECT_EQ(failures[0].Reason, "A folder of that name is in the way.");
-  EXPECT_EQ(failures[1].Reason, "Writing failed: No space left on device.");
+  EXPECT_EQ(failures[1].Reason, "The file's data could not be read from the volume.");
+  EXPECT_EQ(ReadFile(out.Path() + "/$BIG.BIN"), "the user's own file");
   EXPECT_EQ(r.Helper.LastRestore.Written, 1);
-  EXPECT_FALSE(fs::exists(out.Path() + "/$ZERO.TXT")) << "the run must end at the full disk";
+  // Nothing half-written is left behind.
+  for (const auto& e : fs::directory_iterator(out.Path()))
+    EXPECT_EQ(e.path().filename().string().rfind(".restovo-partial", 0), std::string::npos) << e.path();
 }
 
 TEST(Restore, MissingDataIsReportedNotPadded) {
