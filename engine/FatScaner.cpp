@@ -432,8 +432,8 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
   dir->FileIndexes.clear();
   dir->Pending = true;
   const bool rootVariant = subFolders == nullptr;
-  const TClusChain& chain = dir->Entry.Clusters;
-  if (!rootVariant && !chain.empty()) {
+  TClusChain& clusters = dir->Entry.Clusters;
+  if (!rootVariant && !clusters.empty()) {
     // Each folder's clusters are walked once; a deleted folder whose guessed cluster is
     // one already walked (often an ancestor) would repeat it or loop.
     const std::uint32_t first = dir->Entry.FirstCluster;
@@ -443,7 +443,6 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
                                                        : !dir->Entry.Deleted;
   }
   std::vector<std::array<std::byte, 32>> longName;
-  TClusChain& clusters = dir->Entry.Clusters;
   const bool guessed = !rootVariant && !folder->InUse;
   for (std::size_t index = 0; index < clusters.size(); ++index) {
     const std::int64_t offset = clusters[index];
@@ -551,41 +550,32 @@ void TFatScaner::HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEnt
   AddFileRecord(work);
 }
 
-void TFatScaner::AddFolderRecord(const TWorkEntry& work, TFileItems& target, bool rootLevel) {
+TFileInfo* TFatScaner::NewRecordFrom(const TWorkEntry& work, std::string name) {
   TFileInfo* r = NewRecord();
-  r->Name = rootLevel && !IsValidFileName(work.Name) ? SanitizeFileName(work.Name) : work.Name;
+  r->Name = std::move(name);
   r->Size = work.Size;
   r->Attributes = work.Attributes;
   r->CreationTime = work.CreationTime;
   r->LastWriteTime = work.LastWriteTime;
   r->State = work.State;
   r->Parent = work.Parent;
+  return r;
+}
+
+void TFatScaner::AddFolderRecord(const TWorkEntry& work, TFileItems& target, bool rootLevel) {
+  TFileInfo* r = NewRecordFrom(
+      work, rootLevel && !IsValidFileName(work.Name) ? SanitizeFileName(work.Name) : work.Name);
   r->IsFolder = true;
   auto dir = std::make_unique<TFatDirInfo>();
-  dir->Entry.IsFolder = work.Entry.IsFolder;
-  dir->Entry.Deleted = work.Entry.Deleted;
-  dir->Entry.FirstCluster = work.Entry.FirstCluster;
-  dir->Entry.ParentDir = work.Entry.ParentDir;
+  dir->Entry = work.Entry;  // its chain is built when the folder is walked
   r->FsData = std::move(dir);
   target.push_back(r);
 }
 
 void TFatScaner::AddFileRecord(const TWorkEntry& work) {
-  TFileInfo* r = NewRecord();
-  r->Name = IsValidFileName(work.Name) ? work.Name : SanitizeFileName(work.Name);
-  r->Size = work.Size;
-  r->Attributes = work.Attributes;
-  r->CreationTime = work.CreationTime;
-  r->LastWriteTime = work.LastWriteTime;
+  TFileInfo* r = NewRecordFrom(work, IsValidFileName(work.Name) ? work.Name : SanitizeFileName(work.Name));
   r->LastAccessTime = work.LastAccessTime;
-  r->State = work.State;
-  r->Parent = work.Parent;
-  auto entry = std::make_unique<TFatEntryInfo>();
-  entry->IsFolder = work.Entry.IsFolder;
-  entry->Deleted = work.Entry.Deleted;
-  entry->FirstCluster = work.Entry.FirstCluster;
-  entry->ParentDir = work.Entry.ParentDir;
-  r->FsData = std::move(entry);
+  r->FsData = std::make_unique<TFatEntryInfo>(work.Entry);
   if (r->Attributes == 0x00 || r->Attributes == 0x08) return;  // neither listed nor linked
   AddItem(r);
   if (r->Parent) LinkToParent(r, &Stop);

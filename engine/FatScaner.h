@@ -119,6 +119,7 @@ class TFatScaner : public TDiskScaner {
   bool FollowsAsFolderCluster(std::int64_t offset);
   void WalkTree(TFileInfo* folder, std::int64_t index, std::int64_t count);
   void HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEntry& work);
+  TFileInfo* NewRecordFrom(const TWorkEntry& work, std::string name);
   void AddFolderRecord(const TWorkEntry& work, TFileItems& target, bool rootLevel);
   void AddFileRecord(const TWorkEntry& work);
   void ReportProgress(std::int64_t folder, std::int64_t folders, std::int64_t part, std::int64_t parts);

@@ -292,6 +292,7 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
   LastRestore.Bytes += total;
   if (complete) {
     ++LastRestore.Written;
+    ++RestoredCount;
   } else {
     Fail(record, path,
          "Only " + std::to_string(total) + " of " + std::to_string(record->Size) +

@@ -253,7 +253,10 @@ TEST(NtfsTree, MissingParentsGetSharedPlaceholders) {
             (std::vector<std::string>{"Directory30", "Directory45", "Directory9999", "Directory36"}));
   EXPECT_EQ(Tree::Names(t.Slots[30]), (std::vector<std::string>{"x.txt", "y.txt"}));
   EXPECT_EQ(t.Slots.size(), 60u);
-  EXPECT_TRUE(t.Slots[36] == nullptr || t.Slots[36] != nameless);
+  // The nameless folder's slot now holds the placeholder its child hangs under.
+  ASSERT_NE(t.Slots[36], nullptr);
+  EXPECT_NE(t.Slots[36], nameless);
+  EXPECT_EQ(Tree::Names(t.Slots[36]), (std::vector<std::string>{"under nameless.txt"}));
   for (const TFileInfo* p : *root->Children) {
     EXPECT_TRUE(p->IsFolder);
     EXPECT_EQ(p->Parent, root);
