@@ -9,6 +9,9 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libblkid-dev libudev-dev
+  # the window
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins qt6-qpa-plugins
+  libgl-dev xvfb xauth fonts-dejavu-core fonts-wqy-microhei
   # fixtures and reference tools
   dosfstools mtools ntfs-3g fuse3 fdisk xz-utils sleuthkit
   forensics-samples-vfat forensics-samples-ntfs forensics-samples-multiple
