@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace restovo {
@@ -166,14 +167,16 @@ std::int64_t CountFreeFat(const TVolumeHandle& volume, const TBootInfo& info) {
     return free;
   }
   const std::uint32_t width = info.Kind == TBootKind::Fat16 ? 2 : 4;
-  std::vector<std::byte> chunk(kChunk);
+  const auto chunkBytes = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, need));
+  const auto chunk = std::make_unique_for_overwrite<std::byte[]>(chunkBytes);
   for (std::uint64_t done = 0; done < need;) {
-    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, need - done));
-    if (ReadVolume(volume, chunk.data(), n, info.FatOffset + done) != n) return -1;
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunkBytes, need - done));
+    if (ReadVolume(volume, chunk.get(), n, info.FatOffset + done) != n) return -1;
+    const TBytes bytes(chunk.get(), n);
     for (std::uint32_t at = 0; at < n; at += width) {
       const std::uint64_t k = (done + at) / width;
       if (k < 2) continue;
-      const std::uint32_t v = width == 2 ? ReadU16(chunk, at) : (ReadU32(chunk, at) & 0x0FFFFFFF);
+      const std::uint32_t v = width == 2 ? ReadU16(bytes, at) : (ReadU32(bytes, at) & 0x0FFFFFFF);
       if (v == 0) ++free;
     }
     done += n;
@@ -223,7 +226,10 @@ std::int64_t CountFreeNtfs(const TVolumeHandle& volume, const TBootInfo& info) {
   std::uint64_t bitIndex = 0;
   std::int64_t lcn = 0;
   std::int64_t free = 0;
-  std::vector<std::byte> chunk(kChunk);
+  // Sized to the bitmap and left unzeroed: on a small volume this count is most of the
+  // start-up of a scan.
+  const auto chunkBytes = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, (bits + 7) / 8));
+  const auto chunk = std::make_unique_for_overwrite<std::byte[]>(chunkBytes);
   while (run < end && bitIndex < bits) {
     const std::uint8_t header = ReadU8(record, run);
     if (header == 0) break;
@@ -241,8 +247,8 @@ std::int64_t CountFreeNtfs(const TVolumeHandle& volume, const TBootInfo& info) {
     std::uint64_t bytes = clusters * info.ClusterSize;
     std::uint64_t pos = static_cast<std::uint64_t>(lcn) * info.ClusterSize;
     while (bytes > 0 && bitIndex < bits) {
-      const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, bytes));
-      if (ReadVolume(volume, chunk.data(), n, pos) != n) return -1;
+      const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunkBytes, bytes));
+      if (ReadVolume(volume, chunk.get(), n, pos) != n) return -1;
       for (std::uint32_t i = 0; i < n && bitIndex < bits; ++i) {
         const auto byte = static_cast<std::uint8_t>(chunk[i]);
         const std::uint64_t take = std::min<std::uint64_t>(8, bits - bitIndex);

@@ -45,10 +45,14 @@ namespace {
 // File-system name and label of a volume: libblkid's view for files and devices, the
 // engine's own boot-sector reading for memory volumes and for what libblkid refuses.
 std::string ProbeFileSystem(const TVolumeLocation& location, const TVolumeHandle& volume,
-                            std::string* label, TBootInfo* boot) {
+                            std::string* label, TBootInfo* boot, const TProbedName* probed = nullptr) {
   TBootInfo own;
   const bool haveBoot = ReadBootInfo(volume, own);
   if (boot) *boot = own;
+  if (probed && !probed->FileSystem.empty()) {
+    if (label) *label = probed->Label;
+    return probed->FileSystem;
+  }
   if (!location.Source.empty()) {
     TBlkidInfo blkid;
     if (ProbeWithBlkid(location.Source, volume.Offset(), volume.Size(), blkid)) {
@@ -83,10 +87,11 @@ std::string GetFileSystemName(const std::string& root) {
 }
 
 TDiskObject::TDiskObject(const std::string& root, const std::string& name,
-                         const TVolumeLocation& location, const std::string& mountPoint)
+                         const TVolumeLocation& location, const std::string& mountPoint,
+                         const TProbedName* probed)
     : Root(root), Name(name), MountPoint(mountPoint), Location(location) {
   RegisterVolumeRoot(Root, Location);
-  Refresh();
+  Refresh(probed);
 }
 
 TDiskObject::~TDiskObject() {
@@ -95,12 +100,12 @@ TDiskObject::~TDiskObject() {
   UnregisterVolumeRoot(Root);
 }
 
-void TDiskObject::Refresh() {
+void TDiskObject::Refresh(const TProbedName* probed) {
   DriveType = ReadDriveType(Location);
   const TVolumeHandle volume = OpenVolume(Location);
   OpenError = volume.OpenError;
   TBootInfo boot;
-  FileSystem = ProbeFileSystem(Location, volume, &VolumeLabel, &boot);
+  FileSystem = ProbeFileSystem(Location, volume, &VolumeLabel, &boot, probed);
   SerialNumber = boot.Serial;
   TotalSize = static_cast<std::int64_t>(boot.ClusterSize * boot.TotalClusters);
   FreeSize = 0;

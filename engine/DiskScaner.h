@@ -46,16 +46,22 @@ class TDiskScaner;
 using TProgressEvent =
     std::function<void(TDiskScaner* sender, std::int64_t total, std::int64_t position)>;
 
+// What a probe of the volume already told: spares a second libblkid pass.
+struct TProbedName {
+  std::string FileSystem;
+  std::string Label;
+};
+
 class TDiskObject {
  public:
   // Registers Root for OpenVolumeForPath and reads the drive's figures.
   TDiskObject(const std::string& root, const std::string& name, const TVolumeLocation& location,
-              const std::string& mountPoint = {});
+              const std::string& mountPoint = {}, const TProbedName* probed = nullptr);
   ~TDiskObject();
   TDiskObject(const TDiskObject&) = delete;
   TDiskObject& operator=(const TDiskObject&) = delete;
 
-  void Refresh();
+  void Refresh(const TProbedName* probed = nullptr);
   bool IsDriveValid();
   void Clear();
 

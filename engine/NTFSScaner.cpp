@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <span>
 
 namespace restovo {
 
 namespace {
 
 // Records are read this many bytes at a time, split only where the $MFT's runs split.
-constexpr std::int64_t kChunkBytes = 4 << 20;
+constexpr std::int64_t kChunkBytes = 1 << 20;
 constexpr std::int64_t kMaxRecords = 0x7FFFFFF;
 
 }  // namespace
@@ -164,8 +166,12 @@ void TNtfsScaner::Scan() {
   // on what the records say alone.
   LoadVolumeBitmap(bitmap);
 
-  const std::int64_t perChunk = std::max<std::int64_t>(1, kChunkBytes / recordBytes);
-  std::vector<std::byte> chunk(static_cast<std::size_t>(perChunk * recordBytes));
+  // A small $MFT gets a buffer of its own size; the buffer is never zeroed up front, as every
+  // byte of it is read into before use.
+  const std::int64_t perChunk = std::clamp<std::int64_t>(kChunkBytes / recordBytes, 1, RecordCount);
+  const auto chunkBytes = static_cast<std::size_t>(perChunk * recordBytes);
+  const auto chunkBuffer = std::make_unique_for_overwrite<std::byte[]>(chunkBytes);
+  const std::span<std::byte> chunk(chunkBuffer.get(), chunkBytes);
   bool stopped = false;
   for (std::int64_t first = 0; first < RecordCount && !stopped; first += perChunk) {
     const std::int64_t count = std::min(perChunk, RecordCount - first);

@@ -79,7 +79,9 @@ int TRecoveryHelper::AddDrive(const TDriveCandidate& candidate) {
     name = candidate.Name + " (" + std::to_string(n) + ")";
     root = name + "/";
   }
-  Disks.push_back(std::make_unique<TDiskObject>(root, name, candidate.Location, candidate.MountPoint));
+  const TProbedName probed{candidate.FileSystem, candidate.Label};
+  Disks.push_back(
+      std::make_unique<TDiskObject>(root, name, candidate.Location, candidate.MountPoint, &probed));
   return static_cast<int>(Disks.size() - 1);
 }
 

@@ -202,18 +202,29 @@ FILETIME LocalDateTimeToFileTime(const TDateTime& local) {
       local.Millisecond < 0 || local.Millisecond > 999) {
     return 0;
   }
-  std::tm tm{};
-  tm.tm_year = local.Year - 1900;
-  tm.tm_mon = local.Month - 1;
-  tm.tm_mday = local.Day;
-  tm.tm_hour = local.Hour;
-  tm.tm_min = local.Minute;
-  tm.tm_sec = local.Second;
-  tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1) && !(local.Year == 1969 || local.Year == 1970)) return 0;
-  return UnixTimeToFileTime(static_cast<std::int64_t>(t),
-                            static_cast<std::int64_t>(local.Millisecond) * 1000000);
+  // Reading the local time as if it were UTC and correcting by the zone's offset there
+  // avoids mktime, which stats the zone file on every call (millions of calls on a big FAT
+  // volume). Near a clock change the offset is taken again where the first guess lands.
+  const std::chrono::year_month_day ymd{std::chrono::year{local.Year},
+                                        std::chrono::month{static_cast<unsigned>(local.Month)},
+                                        std::chrono::day{static_cast<unsigned>(local.Day)}};
+  const std::int64_t asUtc =
+      static_cast<std::int64_t>(std::chrono::sys_days{ymd}.time_since_epoch().count()) * 86400 +
+      local.Hour * 3600 + local.Minute * 60 + local.Second;
+  const auto offsetAt = [](std::int64_t t, long& offset) {
+    const auto tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    if (localtime_r(&tt, &tm) == nullptr) return false;
+    offset = tm.tm_gmtoff;
+    return true;
+  };
+  long first = 0;
+  long second = 0;
+  if (!offsetAt(asUtc, first) || !offsetAt(asUtc - first, second)) return 0;
+  // Equal offsets: the guess holds. Otherwise the time lies in or next to a change, and the
+  // offset in force before the change decides, as it does for a clock read in the gap.
+  const std::int64_t t = asUtc - (first == second ? first : second);
+  return UnixTimeToFileTime(t, static_cast<std::int64_t>(local.Millisecond) * 1000000);
 }
 
 namespace {

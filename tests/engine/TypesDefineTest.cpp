@@ -154,6 +154,32 @@ TEST(Times, FileTimeRoundTripsThroughLocalTime) {
             (TDateTime{2024, 1, 1, 1, 0, 0, 0}));
 }
 
+TEST(Times, LocalTimesAroundClockChanges) {
+  // Times in the spring gap count in the offset before the change (as a clock read there
+  // would); the doubled autumn hour is taken as standard time.
+  struct Case {
+    const char* zone;
+    TDateTime local;
+    std::int64_t utc;
+  };
+  const Case cases[] = {
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2024, 3, 31, 1, 59, 58, 0}, 1711846798},  // 00:59:58 UTC
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2024, 3, 31, 2, 30, 0, 0}, 1711848600},   // gap: 01:30 UTC
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2024, 3, 31, 3, 30, 0, 0}, 1711848600},   // 01:30 UTC
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2024, 10, 27, 2, 30, 0, 0}, 1729992600},  // 01:30 UTC
+      {"GMT0BST,M3.5.0/1,M10.5.0", {2024, 3, 31, 1, 30, 0, 0}, 1711848600},     // gap: 01:30 UTC
+      {"GMT0BST,M3.5.0/1,M10.5.0", {2024, 7, 1, 0, 15, 0, 0}, 1719789300},      // 23:15 UTC
+      {"NZST-12NZDT,M9.5.0,M4.1.0/3", {2024, 1, 1, 0, 0, 0, 0}, 1704020400},    // 11:00 UTC the day before
+      {"UTC0", {1980, 1, 1, 0, 0, 0, 0}, 315532800},
+  };
+  for (const Case& c : cases) {
+    ScopedTimeZone tz(c.zone);
+    EXPECT_EQ(LocalDateTimeToFileTime(c.local), UnixTimeToFileTime(c.utc))
+        << c.zone << " " << c.local.Year << "-" << c.local.Month << "-" << c.local.Day << " "
+        << c.local.Hour << ":" << c.local.Minute;
+  }
+}
+
 TEST(Times, InvalidLocalTimesGiveZero) {
   EXPECT_EQ(LocalDateTimeToFileTime({2023, 2, 29, 0, 0, 0, 0}), 0u);
   EXPECT_EQ(LocalDateTimeToFileTime({2024, 13, 1, 0, 0, 0, 0}), 0u);
