@@ -11,7 +11,7 @@ packages=(
   libblkid-dev libudev-dev
   # the window
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins qt6-qpa-plugins
-  libgl-dev xvfb xauth fonts-dejavu-core fonts-wqy-microhei
+  libgl-dev libxcb1-dev xvfb xauth fonts-dejavu-core fonts-wqy-microhei
   # fixtures and reference tools
   dosfstools mtools ntfs-3g fuse3 fdisk xz-utils sleuthkit
   forensics-samples-vfat forensics-samples-ntfs forensics-samples-multiple
