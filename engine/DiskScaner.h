@@ -83,6 +83,7 @@ class TDiskObject {
   TProgressEvent OnProgress;
   std::string DisplayName;  // "NIKON (sdb1)", "card.img"
   int OpenError = 0;        // errno of the last failed open of the source
+  bool FromMachine = false; // listed from the machine's block devices, not opened by the user
 };
 
 class TDiskScaner {

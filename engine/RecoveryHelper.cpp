@@ -22,8 +22,9 @@ TScanThread::TScanThread(TRecoveryHelper* coordinator)
       Coordinator(coordinator) {}
 
 TRecoveryHelper::TRecoveryHelper(TThreadBridge* bridge, bool listMachineDrives, TSystemPaths paths)
-    : Bridge(bridge), Paths(std::move(paths)), MainThread(std::this_thread::get_id()) {
-  if (listMachineDrives) RefreshDrives();
+    : Bridge(bridge), Paths(std::move(paths)), MachineDrives(listMachineDrives),
+      MainThread(std::this_thread::get_id()) {
+  RefreshDrives();
 }
 
 TRecoveryHelper::~TRecoveryHelper() {
@@ -39,12 +40,26 @@ TRecoveryHelper::~TRecoveryHelper() {
 }
 
 void TRecoveryHelper::RefreshDrives() {
-  for (const TDriveCandidate& c : ListBlockDevices(Paths)) {
-    if (!c.Offered) continue;
-    if (c.DriveType == dtRemovable || c.DriveType == dtFixed || c.DriveType == dtRemote ||
-        c.DriveType == dtImage) {
-      AddDrive(c);
+  if (!MachineDrives) return;
+  const TRecoveryStatus status = GetStatus();
+  if (status == stScanning || status == stRestoring) return;
+  std::vector<TDriveCandidate> offered;
+  for (TDriveCandidate& c : ListBlockDevices(Paths)) {
+    if (c.Offered && (c.DriveType == dtRemovable || c.DriveType == dtFixed || c.DriveType == dtRemote ||
+                      c.DriveType == dtImage)) {
+      offered.push_back(std::move(c));
     }
+  }
+  std::erase_if(Disks, [&](const std::unique_ptr<TDiskObject>& d) {
+    if (!d->FromMachine) return false;
+    for (const TDriveCandidate& c : offered)
+      if (c.Location.Source == d->Location.Source && c.Location.Offset == d->Location.Offset) return false;
+    if (CurrentDisk == d.get()) CurrentDisk = nullptr;
+    return true;
+  });
+  for (const TDriveCandidate& c : offered) {
+    const int index = AddDrive(c);
+    Disks[static_cast<std::size_t>(index)]->FromMachine = true;
   }
 }
 

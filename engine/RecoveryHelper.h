@@ -104,7 +104,11 @@ class TRecoveryHelper {
   TRecoveryHelper(const TRecoveryHelper&) = delete;
   TRecoveryHelper& operator=(const TRecoveryHelper&) = delete;
 
-  // Adds the machine's offered block devices that are not listed yet; listed ones stay.
+  // Brings the machine's block devices up to date: adds the offered ones not listed yet and
+  // drops those that are gone (a card pulled out). Images stay until the program ends. A
+  // dropped current drive leaves CurrentDisk null, and its records are freed. Nothing
+  // changes while a scan or restore runs, or when the coordinator was made without the
+  // machine's drives.
   void RefreshDrives();
   // Adds the offered volumes of a disk image or device; returns every volume found in it,
   // offered or not, so the caller can say why some are missing.
@@ -171,6 +175,7 @@ class TRecoveryHelper {
   std::shared_ptr<const std::unordered_set<const TFileInfo*>> Selection;
   TThreadBridge* Bridge;
   TSystemPaths Paths;
+  bool MachineDrives = true;
   std::thread::id MainThread;
   std::atomic<TRecoveryStatus> Status{stIdle};
   std::atomic<bool> StopRequested{false};
