@@ -2,6 +2,8 @@
 // every text the user sees. Main thread only.
 #pragma once
 
+#include "TMsgKind.h"
+
 #include <QFont>
 #include <QFontDatabase>
 #include <QString>
@@ -81,7 +83,6 @@ QString ControlKey(const QString& window, const QString& control, const QString&
 QString HeaderItemKey(const QString& window, const QString& list, int index);
 
 // Kinds of message boxes; each one's caption is the translated kind name.
-enum TMsgKind { mkWarning = 0, mkError = 1, mkInformation = 2, mkConfirm = 3 };
 QString MsgKindCaption(TMsgKind kind);
 
 // Forgets every file held in memory, the chosen language, the list, the user's

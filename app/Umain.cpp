@@ -1,0 +1,679 @@
+#include "Umain.h"
+
+#include <malloc.h>
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cerrno>
+#include <cstring>
+
+#include "DeviceMonitor.h"
+#include "FileListModel.h"
+#include "QtBridge.h"
+#include "RestovoStyle.h"
+#include "TTarnDirectCombobox.h"
+#include "TTarnFrame.h"
+#include "TTarnSearchBox.h"
+#include "Translation.h"
+#include "UProgressModal.h"
+
+namespace restovo {
+
+namespace {
+
+const QString kMain = QStringLiteral("FrmFRMain");
+
+QString Tr(const char* section, const char* key, const char* def) {
+  return TranslateText(QString::fromLatin1(section), QString::fromLatin1(key), QString::fromUtf8(def));
+}
+
+QString ControlText(const QString& control, const char* property, const QString& current) {
+  return TranslateText(QStringLiteral("Translation"), ControlKey(kMain, control, QString::fromLatin1(property)),
+                       current);
+}
+
+constexpr int kRecordRole = Qt::UserRole + 1;
+
+TFileInfo* RecordOf(const QModelIndex& index) {
+  return static_cast<TFileInfo*>(index.data(kRecordRole).value<void*>());
+}
+
+}  // namespace
+
+QEvent::Type TWindowMessage::EventType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+TFrmFRMain::TFrmFRMain(TMainWindowOptions options, QWidget* parent)
+    : TTarnWindow(parent), Options(options), Bridge(std::make_unique<TQtBridge>()) {
+  setObjectName(kMain);
+  SetCaption(QStringLiteral("Restovo"));
+  setWindowIcon(RestovoIcon(u"logo"));
+  setAcceptDrops(true);
+  resize(821, 576);
+  setMinimumSize(640, 420);
+  BuildLayout();
+  BuildSystemMenu();
+  CreateCoordinator();
+  if (Options.WatchDevices) {
+    Monitor = new TDeviceMonitor(this);
+    connect(Monitor, &TDeviceMonitor::DeviceArrived, this,
+            [this] { WMDeviceChange(DBT_DEVICEARRIVAL); });
+    connect(Monitor, &TDeviceMonitor::DeviceRemoved, this,
+            [this] { WMDeviceChange(DBT_DEVICEREMOVECOMPLETE); });
+  }
+  SetOnLanguageChanged([this] {
+    RebuildLanguageMenu();
+    ApplyLanguage();
+  });
+  ApplyLanguage();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+}
+
+TFrmFRMain::~TFrmFRMain() {
+  SetOnLanguageChanged(nullptr);
+  // The views point at records the coordinator owns: empty them before it goes.
+  if (FileModel) FileModel->Clear();
+  if (TreeModel) TreeModel->clear();
+  if (Helper) {
+    const TRecoveryStatus status = Helper->GetStatus();
+    if (status == stScanning || status == stRestoring) Helper->Stop();
+  }
+  Helper.reset();
+}
+
+void TFrmFRMain::BuildLayout() {
+  pnlcontent = new QWidget;
+  pnlcontent->setObjectName(QStringLiteral("pnlcontent"));
+  auto* outer = new QVBoxLayout(pnlcontent);
+  outer->setContentsMargins(12, 10, 12, 12);
+  outer->setSpacing(10);
+
+  // Top row: drive box, Search, open image; search box and preview at the right.
+  auto* top = new QHBoxLayout;
+  top->setSpacing(8);
+  cbbDrive = new TTarnDirectCombobox(pnlcontent);
+  cbbDrive->setObjectName(QStringLiteral("cbbDrive"));
+  cbbDrive->setMinimumWidth(250);
+  cbbDrive->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  btnsearch = new QPushButton(QStringLiteral("Search"), pnlcontent);
+  btnsearch->setObjectName(QStringLiteral("btnsearch"));
+  btnsearch->setIcon(RestovoIcon(u"search", Qt::white));
+  SetPrimary(btnsearch);
+  connect(btnsearch, &QPushButton::clicked, this, &TFrmFRMain::btnsearchClick);
+  btnopenimage = new QToolButton(pnlcontent);
+  btnopenimage->setObjectName(QStringLiteral("btnopenimage"));
+  btnopenimage->setIcon(RestovoIcon(u"open-image"));
+  btnopenimage->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  connect(btnopenimage, &QToolButton::clicked, this, &TFrmFRMain::OpenImageDialog);
+  cmbsearch = new TTarnSearchBox(pnlcontent);
+  cmbsearch->setObjectName(QStringLiteral("cmbsearch"));
+  cmbsearch->setMinimumWidth(180);
+  btnprv = new QToolButton(pnlcontent);
+  btnprv->setObjectName(QStringLiteral("btnprv"));
+  btnprv->setIcon(RestovoIcon(u"preview"));
+  btnprv->setCheckable(true);
+  top->addWidget(cbbDrive, 3);
+  top->addWidget(btnsearch);
+  top->addWidget(btnopenimage);
+  top->addSpacing(12);
+  top->addWidget(cmbsearch, 2);
+  top->addWidget(btnprv);
+  outer->addLayout(top);
+
+  spltree = new QSplitter(Qt::Horizontal, pnlcontent);
+  spltree->setObjectName(QStringLiteral("spltree"));
+  spltree->setChildrenCollapsible(false);
+
+  auto* left = new QWidget(spltree);
+  left->setObjectName(QStringLiteral("pnltree"));
+  left->setMinimumWidth(200);
+  left->setMaximumWidth(400);
+  auto* leftLayout = new QVBoxLayout(left);
+  leftLayout->setContentsMargins(0, 0, 0, 0);
+  leftLayout->setSpacing(6);
+  lbltree = new QLabel(QStringLiteral("Dir Tree"), left);
+  lbltree->setObjectName(QStringLiteral("lbltree"));
+  SetStyleFlag(lbltree, "heading");
+  lsttype = new QTreeView(left);
+  lsttype->setObjectName(QStringLiteral("lsttype"));
+  lsttype->setHeaderHidden(true);
+  lsttype->setUniformRowHeights(true);
+  lsttype->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  TreeModel = new QStandardItemModel(this);
+  lsttype->setModel(TreeModel);
+  connect(lsttype, &QTreeView::clicked, this, &TFrmFRMain::TreeNodeChosen);
+  connect(lsttype->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { TreeNodeChosen(current); });
+  // The advertising panel lives here; it stays folded until there is something to show.
+  pnlad = new QWidget(left);
+  pnlad->setObjectName(QStringLiteral("pnlad"));
+  pnlad->hide();
+  leftLayout->addWidget(lbltree);
+  leftLayout->addWidget(lsttype, 1);
+  leftLayout->addWidget(pnlad);
+
+  auto* middle = new QWidget(spltree);
+  middle->setObjectName(QStringLiteral("pnlfiles"));
+  auto* middleLayout = new QVBoxLayout(middle);
+  middleLayout->setContentsMargins(0, 0, 0, 0);
+  middleLayout->setSpacing(8);
+  lstFile = new QTableView(middle);
+  lstFile->setObjectName(QStringLiteral("lstFile"));
+  FileModel = new TFileListModel(this);
+  lstFile->setModel(FileModel);
+  lstFile->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lstFile->setShowGrid(false);
+  lstFile->setWordWrap(false);
+  lstFile->setAlternatingRowColors(true);
+  lstFile->verticalHeader()->hide();
+  lstFile->verticalHeader()->setDefaultSectionSize(26);
+  lstFile->horizontalHeader()->setHighlightSections(false);
+  lstFile->horizontalHeader()->setStretchLastSection(false);
+  lstFile->horizontalHeader()->setSectionResizeMode(TFileListModel::colName, QHeaderView::Stretch);
+  lstFile->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  lstFile->horizontalHeader()->setTextElideMode(Qt::ElideRight);
+  lstFile->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  connect(lstFile, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (TFileInfo* item = FileModel->Item(index.row()); item && item->IsFolder) ShowFolder(item);
+  });
+  auto* bottom = new QHBoxLayout;
+  bottom->setSpacing(8);
+  lblinfo = new QLabel(middle);
+  lblinfo->setObjectName(QStringLiteral("lblinfo"));
+  SetStyleFlag(lblinfo, "muted");
+  btnrestore = new QPushButton(QStringLiteral("Restore"), middle);
+  btnrestore->setObjectName(QStringLiteral("btnrestore"));
+  btnrestore->setIcon(RestovoIcon(u"restore", Qt::white));
+  SetPrimary(btnrestore);
+  btnrestore->setEnabled(false);
+  bottom->addWidget(lblinfo, 1);
+  bottom->addWidget(btnrestore);
+  middleLayout->addWidget(lstFile, 1);
+  middleLayout->addLayout(bottom);
+
+  pnlpreview = new QWidget(spltree);
+  pnlpreview->setObjectName(QStringLiteral("pnlpreview"));
+  auto* previewLayout = new QVBoxLayout(pnlpreview);
+  lblnopre = new QLabel(QStringLiteral("No valid preview."), pnlpreview);
+  lblnopre->setObjectName(QStringLiteral("lblnopre"));
+  lblnopre->setAlignment(Qt::AlignCenter);
+  SetStyleFlag(lblnopre, "muted");
+  previewLayout->addWidget(lblnopre);
+  pnlpreview->hide();
+  connect(btnprv, &QToolButton::toggled, pnlpreview, &QWidget::setVisible);
+
+  spltree->addWidget(left);
+  spltree->addWidget(middle);
+  spltree->addWidget(pnlpreview);
+  spltree->setStretchFactor(0, 0);
+  spltree->setStretchFactor(1, 1);
+  spltree->setStretchFactor(2, 0);
+  spltree->setSizes({220, 580, 0});
+  outer->addWidget(spltree, 1);
+
+  SetContent(pnlcontent);
+}
+
+void TFrmFRMain::BuildSystemMenu() {
+  pmSystem = new QMenu(this);
+  pmSystem->setObjectName(QStringLiteral("pmSystem"));
+  actOpenImage = pmSystem->addAction(RestovoIcon(u"open-image"), QStringLiteral("Open disk image…"));
+  actOpenImage->setObjectName(QStringLiteral("pmOpenImage"));
+  actOpenImage->setShortcut(QKeySequence::Open);
+  addAction(actOpenImage);
+  connect(actOpenImage, &QAction::triggered, this, &TFrmFRMain::OpenImageDialog);
+  pmSystem->addSeparator();
+  pmLang = pmSystem->addMenu(QStringLiteral("Languages"));
+  pmLang->setObjectName(QStringLiteral("pmLang"));
+  RebuildLanguageMenu();
+  connect(this, &TTarnWindow::MenuRequested, this, [this](QPoint at) { pmSystem->popup(at); });
+}
+
+void TFrmFRMain::RebuildLanguageMenu() {
+  pmLang->clear();
+  auto* group = new QActionGroup(pmLang);
+  group->setExclusive(true);
+  for (const QString& name : Languages()) {
+    QAction* entry = pmLang->addAction(name);
+    entry->setCheckable(true);
+    entry->setChecked(name == Lang());
+    group->addAction(entry);
+    connect(entry, &QAction::triggered, this, [name] {
+      if (name != Lang()) SetLanguage(name);
+    });
+  }
+  pmLang->addSeparator();
+  QAction* translate = pmLang->addAction(Tr("Message", "TranslateTo", "Translate to.."));
+  translate->setObjectName(QStringLiteral("pmTranslateTo"));
+  // The translation page's address comes with the vendor's addresses; until then the
+  // entry is shown but does nothing rather than open a made-up page.
+  translate->setEnabled(false);
+}
+
+void TFrmFRMain::CreateCoordinator() {
+  Helper = std::make_unique<TRecoveryHelper>(Bridge.get(), Options.ListMachineDrives);
+  Helper->OnScanStart = [this](TRecoveryHelper*) { ScanStarted(); };
+  Helper->OnScanProgress = [this](TRecoveryHelper*, std::int64_t total, std::int64_t position) {
+    ScanProgress(total, position);
+  };
+  Helper->OnScanDone = [this](TRecoveryHelper*) { ScanFinished(); };
+  Helper->OnScanStopped = [this](TRecoveryHelper*) { ScanStopped(); };
+  Helper->OnScanError = [this](TRecoveryHelper*, const std::string&) { ScanFailed(); };
+  FillDriveBox();
+}
+
+QString TFrmFRMain::DriveCaption(const TDiskObject& disk) const {
+  QString caption = QString::fromStdString(disk.DisplayName.empty() ? disk.Name : disk.DisplayName);
+  if (disk.TotalSize > 0) caption += QStringLiteral("  ·  ") + QString::fromStdString(FormatFileSize(disk.TotalSize));
+  if (!disk.FileSystem.empty()) caption += QStringLiteral("  ·  ") + QString::fromStdString(disk.FileSystem);
+  return caption.toUpper();
+}
+
+QIcon TFrmFRMain::DriveIcon(const TDiskObject& disk) const {
+  switch (disk.DriveType) {
+    case dtImage: return RestovoIcon(u"drive-image");
+    case dtRemovable: return RestovoIcon(u"drive-removable");
+    default: return RestovoIcon(u"drive-fixed");
+  }
+}
+
+void TFrmFRMain::FillDriveBox() {
+  const QString remembered = cbbDrive->currentText();
+  cbbDrive->Clear();
+  int kept = -1;
+  for (const auto& disk : Helper->Disks) {
+    const int at = cbbDrive->AddEntry(DriveIcon(*disk), DriveCaption(*disk), disk.get());
+    if (cbbDrive->itemText(at) == remembered) kept = at;
+  }
+  if (kept >= 0) cbbDrive->setCurrentIndex(kept);
+  else if (cbbDrive->count() > 0) cbbDrive->setCurrentIndex(0);
+  btnsearch->setEnabled(cbbDrive->count() > 0);
+  const QString noDrives =
+      Tr("FileRecovery", "NoDrives", "No drive to scan. Open a disk image or plug in a card or stick.");
+  if (cbbDrive->count() == 0 && FileModel->rowCount() == 0) ShowStatus(noDrives);
+  else if (lblinfo->text() == noDrives) ShowStatus(QString());
+}
+
+int TFrmFRMain::OpenImage(const QString& path, bool quiet) {
+  const QFileInfo info(path);
+  if (!info.exists() || !info.isReadable() || info.isDir()) {
+    const QString why = !info.exists() ? QString::fromLocal8Bit(std::strerror(ENOENT))
+                        : info.isDir() ? QString::fromLocal8Bit(std::strerror(EISDIR))
+                                       : QString::fromLocal8Bit(std::strerror(EACCES));
+    if (!quiet)
+      ShowMsg(mkError, Tr("FileRecovery", "OpenImageFailed", "Can not open the disk image:") + QLatin1Char('\n') +
+                           path + QLatin1Char('\n') + why,
+              mbOK);
+    return 0;
+  }
+  const std::vector<TDriveCandidate> found = Helper->AddImage(info.absoluteFilePath().toStdString());
+  int added = 0;
+  std::string firstRoot;
+  QStringList reasons;
+  for (const TDriveCandidate& c : found) {
+    if (c.Offered) {
+      if (added++ == 0) firstRoot = c.Root;
+    } else if (!c.Reason.empty()) {
+      reasons << QString::fromStdString(c.Name + ": " + c.Reason);
+    }
+  }
+  FillDriveBox();
+  for (int i = 0; i < cbbDrive->count(); ++i) {
+    const auto* disk = static_cast<const TDiskObject*>(cbbDrive->EntryData(i));
+    if (disk && disk->Root == firstRoot) cbbDrive->setCurrentIndex(i);
+  }
+  if (added == 0 && !quiet) {
+    QString text = Tr("FileRecovery", "NoVolumeInImage", "No FAT or NTFS volume was found in this disk image.");
+    text += QLatin1Char('\n') + path;
+    if (!reasons.isEmpty()) text += QLatin1Char('\n') + reasons.join(QLatin1Char('\n'));
+    ShowMsg(mkWarning, text, mbOK);
+  }
+  return added;
+}
+
+void TFrmFRMain::OpenImageDialog() {
+  const QStringList paths = QFileDialog::getOpenFileNames(
+      this, Tr("FileRecovery", "OpenImage", "Open disk image…"), QString(),
+      Tr("FileRecovery", "OpenImageFilter", "Disk images (*.img *.dd *.raw *.bin *.iso *.vhd);;All files (*)"));
+  for (const QString& path : paths) OpenImage(path);
+}
+
+void TFrmFRMain::btnsearchClick() { BeginScan(); }
+
+void TFrmFRMain::BeginScan() {
+  Helper->Threaded = true;
+  const int index = cbbDrive->currentIndex();
+  // The drive box and the coordinator list the same drives in the same order.
+  Helper->StartScan(index);
+}
+
+void TFrmFRMain::ScanStarted() {
+  ClearResults();
+  LastFilterText.clear();
+  if (!FrmProgressModal) FrmProgressModal = new TFrmProgressModal(this);
+  FrmProgressModal->SetText(Tr("FileRecovery", "Scanning", "Scanning..."));
+  FrmProgressModal->pb1->setMaximum(100);
+  FrmProgressModal->pb1->setValue(0);
+  FrmProgressModal->show();
+  FrmProgressModal->raise();
+}
+
+void TFrmFRMain::ScanProgress(std::int64_t total, std::int64_t position) {
+  // On the worker: numbers only, posted to the window.
+  std::int64_t percent = total > 0 ? position * 100 / total : 0;
+  percent = std::clamp<std::int64_t>(percent, 0, 100);
+  QCoreApplication::postEvent(this, new TWindowMessage(WM_SCANPROGRESS, kScanProgressTag, percent));
+}
+
+void TFrmFRMain::WMScanProgress(qint64 wParam, qint64 lParam) {
+  if (wParam != kScanProgressTag || !FrmProgressModal || !FrmProgressModal->isVisible()) return;
+  if (lParam > FrmProgressModal->pb1->value()) FrmProgressModal->pb1->setValue(static_cast<int>(lParam));
+}
+
+void TFrmFRMain::ScanFinished() {
+  if (FrmProgressModal) FrmProgressModal->pb1->setValue(100);
+  TDiskObject* disk = Helper->CurrentDisk;
+  if (!disk || !disk->Scaner) {
+    if (FrmProgressModal) FrmProgressModal->hide();
+    return;
+  }
+  FillFolderTree(disk->Scaner->RootItem);
+  CurrentList = disk->Scaner->Items;
+  ShowCurrentList();
+  // Give the scan's working memory back to the system; the records stay.
+  malloc_trim(0);
+}
+
+void TFrmFRMain::ScanStopped() {
+  lsttype->setUpdatesEnabled(false);
+  TreeModel->clear();
+  CurrentList.clear();
+  lsttype->setUpdatesEnabled(true);
+  FileModel->Clear();
+  ShowStatus(Tr("FileRecovery", "ScanStopped", "The scan has been canceled."));
+}
+
+void TFrmFRMain::ScanFailed() {
+  // The coordinator has released the previous scan's records: the views must not show
+  // them any longer.
+  TreeModel->clear();
+  CurrentList.clear();
+  FileModel->Clear();
+  ShowStatus(QString());
+  QString text = QString::fromStdString(Helper->ErrorText);
+  if (const TDiskObject* disk = Helper->CurrentDisk; disk && (disk->OpenError == EACCES || disk->OpenError == EPERM))
+    text = Tr("FileRecovery", "NeedRights",
+              "Restovo has no permission to read this device. Start it with administrator rights, for "
+              "example: pkexec restovo");
+  ShowMsg(mkError, text, mbOK);
+}
+
+void TFrmFRMain::CancelOperation() {
+  const TRecoveryStatus status = Helper->GetStatus();
+  if (status == stScanning || status == stRestoring) Helper->Stop();
+  if (FrmProgressModal) FrmProgressModal->hide();
+  lstFile->viewport()->update();
+}
+
+void TFrmFRMain::WMDeviceChange(qint64 wParam) {
+  if (wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) return;
+  if (!Helper) return;
+  // A device list change during a scan waits: the worker reads the current drive.
+  const TRecoveryStatus status = Helper->GetStatus();
+  if (status == stScanning || status == stRestoring) return;
+  Helper->RefreshDrives();
+  FillDriveBox();
+  if (!Helper->CurrentDisk) ClearResults();
+}
+
+void TFrmFRMain::ClearResults() {
+  TreeModel->clear();
+  CurrentList.clear();
+  FileModel->Clear();
+  AllFilesRecord.reset();
+  AllFilesNode = nullptr;
+  ShowStatus(QString());
+}
+
+void TFrmFRMain::AddFolderNodes(QStandardItem* parentNode, TFileInfo* folder) {
+  if (!folder->Children) return;
+  // Iterative, so a deep tree cannot overflow the stack.
+  std::vector<std::pair<QStandardItem*, TFileInfo*>> pending{{parentNode, folder}};
+  while (!pending.empty()) {
+    auto [node, record] = pending.back();
+    pending.pop_back();
+    if (!record->Children) continue;
+    for (TFileInfo* child : *record->Children) {
+      if (!child->IsFolder) continue;
+      auto* item = new QStandardItem(RestovoIcon(u"folder"), QString::fromStdString(child->Name));
+      item->setData(QVariant::fromValue(static_cast<void*>(child)), kRecordRole);
+      node->appendRow(item);
+      pending.emplace_back(item, child);
+    }
+  }
+}
+
+void TFrmFRMain::FillFolderTree(TFileInfo* root) {
+  lsttype->setUpdatesEnabled(false);
+  TreeModel->clear();
+  if (root) {
+    AllFilesRecord = NewFileInfo();
+    AllFilesRecord->IsFolder = true;
+    AllFilesRecord->IsAllFilesNode = true;
+    AllFilesRecord->Name = Tr("FileRecovery", "AllFiles", "AllFiles").toStdString();
+    AllFilesNode = AllFilesRecord.get();
+    auto* all = new QStandardItem(RestovoIcon(u"file"), Tr("FileRecovery", "AllFiles", "AllFiles"));
+    all->setData(QVariant::fromValue(static_cast<void*>(AllFilesNode)), kRecordRole);
+    TreeModel->appendRow(all);
+    QString rootName = QString::fromStdString(root->Name);
+    auto* volume = new QStandardItem(RestovoIcon(u"drive-fixed"), rootName);
+    volume->setData(QVariant::fromValue(static_cast<void*>(root)), kRecordRole);
+    TreeModel->appendRow(volume);
+    AddFolderNodes(volume, root);
+    lsttype->expand(volume->index());
+    lsttype->setCurrentIndex(all->index());
+  }
+  lsttype->setUpdatesEnabled(true);
+  if (FrmProgressModal) FrmProgressModal->hide();
+}
+
+void TFrmFRMain::TreeNodeChosen(const QModelIndex& index) {
+  TFileInfo* record = RecordOf(index);
+  if (!record || !Helper->CurrentDisk || !Helper->CurrentDisk->Scaner) return;
+  if (record == AllFilesNode) CurrentList = Helper->CurrentDisk->Scaner->Items;
+  else CurrentList = record->Children ? *record->Children : TFileItems();
+  ShowCurrentList();
+}
+
+void TFrmFRMain::ShowFolder(TFileInfo* folder) {
+  std::vector<QModelIndex> pending;
+  for (int r = 0; r < TreeModel->rowCount(); ++r) pending.push_back(TreeModel->index(r, 0));
+  while (!pending.empty()) {
+    const QModelIndex index = pending.back();
+    pending.pop_back();
+    if (RecordOf(index) == folder) {
+      lsttype->setCurrentIndex(index);
+      lsttype->scrollTo(index);
+      return;
+    }
+    for (int r = 0; r < TreeModel->rowCount(index); ++r) pending.push_back(TreeModel->index(r, 0, index));
+  }
+}
+
+void TFrmFRMain::ShowCurrentList() {
+  FileModel->SetItems(CurrentList);
+  UpdateStatusCount();
+}
+
+void TFrmFRMain::UpdateStatusCount() {
+  // "There are %d files/folders displayed.": the text around the last "%d" in grey, the
+  // number large and bold in the accent blue. A translation without "%d" shows nothing.
+  static const QRegularExpression pattern(QStringLiteral("^(.*)%d+(.*)$"),
+                                          QRegularExpression::DotMatchesEverythingOption);
+  const QRegularExpressionMatch m =
+      pattern.match(Tr("FileRecovery", "ItemList", "There are %d files/folders displayed."));
+  if (!m.hasMatch()) {
+    ShowStatus(QString());
+    StatusShowsCount = true;
+    return;
+  }
+  const int points = std::max(1, font().pointSize());
+  auto run = [&](const QString& text, int size, const char* colour, bool bold) {
+    if (text.isEmpty()) return QString();
+    return QStringLiteral("<span style=\"font-size:%1pt; color:%2;%3\">%4</span>")
+        .arg(size)
+        .arg(QLatin1String(colour))
+        .arg(bold ? QStringLiteral(" font-weight:600;") : QString())
+        .arg(text.toHtmlEscaped());
+  };
+  lblinfo->setTextFormat(Qt::RichText);
+  StatusShowsCount = true;
+  lblinfo->setText(run(m.captured(1), points, "#383838", false) +
+                   run(QString::number(FileModel->rowCount()), points + 3, "#0da1e7", true) +
+                   run(m.captured(2), points, "#383838", false));
+}
+
+void TFrmFRMain::ShowStatus(const QString& text) {
+  StatusShowsCount = false;
+  lblinfo->setTextFormat(Qt::PlainText);
+  lblinfo->setText(text);
+}
+
+void TFrmFRMain::FitColumns() {
+  // Each column as wide as its header (in the current language) or its usual content.
+  const QFontMetrics metrics(lstFile->horizontalHeader()->font());
+  const int padding = 28;
+  auto width = [&](int column, const QString& sample) {
+    const QString header = FileModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    return std::max(metrics.horizontalAdvance(header), metrics.horizontalAdvance(sample)) + padding;
+  };
+  lstFile->setColumnWidth(TFileListModel::colPath, width(TFileListModel::colPath, QStringLiteral("card.img/DCIM/")));
+  lstFile->setColumnWidth(TFileListModel::colSize, width(TFileListModel::colSize, QStringLiteral("1,023.9 MB")));
+  lstFile->setColumnWidth(TFileListModel::colDate,
+                          width(TFileListModel::colDate, QLocale().toString(QDateTime(QDate(2026, 12, 31), QTime(23, 59)),
+                                                                            QLocale::ShortFormat)));
+  lstFile->setColumnWidth(TFileListModel::colState, width(TFileListModel::colState, QStringLiteral("Very Poor")));
+}
+
+void TFrmFRMain::SetContentEnabled(bool enabled) {
+  pnlcontent->setEnabled(enabled);
+  TitleBar()->Button(TTarnTitleBar::btMenu)->setEnabled(enabled);
+}
+
+int TFrmFRMain::ShowMsg(TMsgKind kind, const QString& text, TMsgButtons buttons) {
+  TMsgButtonTexts texts;
+  texts.Yes = Tr("GUI", "ButtonYes", "Yes");
+  texts.No = Tr("GUI", "ButtonNo", "No");
+  texts.Ok = Tr("GUI", "ButtonOK", "OK");
+  return TTarnMessageBox::Show(this, kind, MsgKindCaption(kind), text, buttons, texts);
+}
+
+void TFrmFRMain::ApplyLanguage() {
+  const QFont font = LangFont();
+  setFont(font);
+  QApplication::setFont(font);
+  SetButtonHints(Tr("GUI", "ButtonMinimize", "Minimize"), Tr("GUI", "ButtonMaximize", "Maximize"),
+                 Tr("GUI", "ButtonRestore", "Restore"), Tr("GUI", "ButtonClose", "Close"),
+                 Tr("GUI", "ButtonMenu", "Menu"));
+  cmbsearch->SetClearHint(Tr("GUI", "ButtonDelete", "Delete"));
+  cmbsearch->SetPlaceholder(Tr("FileRecovery", "KeyWord", "Input KeyWord"));
+  if (AllFilesNode && TreeModel->rowCount() > 0)
+    TreeModel->item(0)->setText(Tr("FileRecovery", "AllFiles", "AllFiles"));
+
+  QStringList headers;
+  const QStringList defaults = {QStringLiteral("File Name"), QStringLiteral("File Size"),
+                                QStringLiteral("Date Created"), QStringLiteral("Recoverability"),
+                                QStringLiteral("Path")};
+  for (int i = 0; i < TFileListModel::colCount; ++i) {
+    const QString current = FileModel->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+    headers << TranslateText(QStringLiteral("FileRecovery"),
+                             ControlKey(kMain, QStringLiteral("lstFile"), QStringLiteral("headitems[%1]").arg(i)),
+                             current.isEmpty() ? defaults[i] : current);
+  }
+  FileModel->SetHeaders(headers);
+  FitColumns();
+  if (StatusShowsCount) UpdateStatusCount();
+  FileModel->SetStateTexts({Tr("FileRecovery", "Good", "Good"), Tr("FileRecovery", "Poor", "Poor"),
+                            Tr("FileRecovery", "VeryPoor", "Very Poor"), Tr("FileRecovery", "Lost", "Lost")});
+
+  // Buttons and labels by their keys; the designed text stays where no file has one.
+  btnsearch->setText(ControlText(QStringLiteral("btnsearch"), "caption", btnsearch->text()));
+  btnrestore->setText(ControlText(QStringLiteral("btnrestore"), "caption", btnrestore->text()));
+  btnprv->setToolTip(ControlText(QStringLiteral("btnprv"), "hint", btnprv->toolTip()));
+  lbltree->setText(ControlText(QStringLiteral("lbltree"), "caption", lbltree->text()));
+  lblnopre->setText(ControlText(QStringLiteral("lblnopre"), "caption", lblnopre->text()));
+  const QString openImage = Tr("FileRecovery", "OpenImage", "Open disk image…");
+  btnopenimage->setToolTip(openImage);
+  actOpenImage->setText(openImage);
+  pmLang->setTitle(TranslateText(QStringLiteral("Translation"), QStringLiteral("pmLang"), pmLang->title()));
+  if (FrmProgressModal && FrmProgressModal->isVisible()) FrmProgressModal->FormShow();
+  if (cbbDrive->count() == 0 && FileModel->rowCount() == 0)
+    ShowStatus(Tr("FileRecovery", "NoDrives", "No drive to scan. Open a disk image or plug in a card or stick."));
+}
+
+bool TFrmFRMain::event(QEvent* event) {
+  if (event->type() == TWindowMessage::EventType()) {
+    const auto* message = static_cast<TWindowMessage*>(event);
+    if (message->Message == WM_SCANPROGRESS) WMScanProgress(message->WParam, message->LParam);
+    else if (message->Message == WM_DEVICECHANGE) WMDeviceChange(message->WParam);
+    return true;
+  }
+  return TTarnWindow::event(event);
+}
+
+void TFrmFRMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!pnlcontent->isEnabled() || !event->mimeData()->hasUrls()) return;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) {
+      event->acceptProposedAction();
+      return;
+    }
+  }
+}
+
+void TFrmFRMain::dropEvent(QDropEvent* event) {
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) OpenImage(url.toLocalFile());
+  event->acceptProposedAction();
+}
+
+void TFrmFRMain::closeEvent(QCloseEvent* event) {
+  // A running scan or restore is stopped through the coordinator before the window goes.
+  if (Helper) {
+    const TRecoveryStatus status = Helper->GetStatus();
+    if (status == stScanning || status == stRestoring) Helper->Stop();
+  }
+  if (FrmProgressModal) FrmProgressModal->hide();
+  TTarnWindow::closeEvent(event);
+}
+
+}  // namespace restovo

@@ -1,0 +1,165 @@
+// The main window: the drive box, the scan with its progress dialog, the folder tree and
+// the file list of what was found. It owns the recovery coordinator for its whole life
+// and is the only user of the engine's records.
+#pragma once
+
+#include <QEvent>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "RecoveryHelper.h"
+#include "TTarnMessageBox.h"
+#include "TTarnWindow.h"
+#include "UProgressModal.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QStandardItem;
+class QStandardItemModel;
+class QTableView;
+class QToolButton;
+class QTreeView;
+
+namespace restovo {
+
+class TDeviceMonitor;
+class TFileListModel;
+class TQtBridge;
+class TTarnDirectCombobox;
+class TTarnSearchBox;
+
+// The window's private progress message: wParam kScanProgressTag, lParam the percentage.
+constexpr int WM_SCANPROGRESS = 5120;
+constexpr int kScanProgressTag = 5121;
+// The device-change message and its two meaningful wParam values.
+constexpr int WM_DEVICECHANGE = 537;
+constexpr int DBT_DEVICEARRIVAL = 0x8000;
+constexpr int DBT_DEVICEREMOVECOMPLETE = 0x8004;
+
+class TWindowMessage final : public QEvent {
+ public:
+  static QEvent::Type EventType();
+  TWindowMessage(int message, qint64 wParam, qint64 lParam)
+      : QEvent(EventType()), Message(message), WParam(wParam), LParam(lParam) {}
+  int Message;
+  qint64 WParam;
+  qint64 LParam;
+};
+
+struct TMainWindowOptions {
+  // The machine's block devices in the drive box (tests leave them out).
+  bool ListMachineDrives = true;
+  // Watch udev for devices coming and going.
+  bool WatchDevices = true;
+};
+
+class TFrmFRMain final : public TTarnWindow {
+  Q_OBJECT
+
+ public:
+  explicit TFrmFRMain(TMainWindowOptions options = {}, QWidget* parent = nullptr);
+  ~TFrmFRMain() override;
+
+  // The coordinator and its drive list.
+  void CreateCoordinator();
+  void FillDriveBox();
+
+  // Adds the FAT and NTFS volumes of a disk image (or a device) to the drive box and
+  // selects the first; says why when there is none. Returns the number added.
+  int OpenImage(const QString& path, bool quiet = false);
+  void OpenImageDialog();
+
+  void btnsearchClick();
+  void BeginScan();
+  void CancelOperation();
+
+  // Coordinator events (main thread).
+  void ScanStarted();
+  void ScanProgress(std::int64_t total, std::int64_t position);  // on the worker
+  void ScanFinished();
+  void ScanStopped();
+  void ScanFailed();
+
+  void WMScanProgress(qint64 wParam, qint64 lParam);
+  void WMDeviceChange(qint64 wParam);
+
+  // Results.
+  void ClearResults();
+  void FillFolderTree(TFileInfo* root);
+  void ShowCurrentList();
+  void ShowFolder(TFileInfo* folder);
+
+  void ApplyLanguage();
+  void SetContentEnabled(bool enabled);
+  int ShowMsg(TMsgKind kind, const QString& text, TMsgButtons buttons);
+
+  TRecoveryHelper* RecoveryHelper() const { return Helper.get(); }
+  TFrmProgressModal* ProgressModal() const { return FrmProgressModal; }
+  TTarnDirectCombobox* DriveBox() const { return cbbDrive; }
+  QTreeView* FolderTree() const { return lsttype; }
+  QTableView* FileList() const { return lstFile; }
+  TFileListModel* FileListModel() const { return FileModel; }
+  QLabel* StatusLine() const { return lblinfo; }
+  QMenu* SystemMenu() const { return pmSystem; }
+
+  // Window state shared by the result views.
+  TFileItems CurrentList;
+  TFileItems RestoreList;
+  TFileInfo* AllFilesNode = nullptr;
+  QString LastFilterText;
+  QString RestoreDir;
+
+ protected:
+  bool event(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildLayout();
+  void BuildSystemMenu();
+  void RebuildLanguageMenu();
+  void ShowStatus(const QString& text);
+  void FitColumns();
+  void UpdateStatusCount();
+  QString DriveCaption(const TDiskObject& disk) const;
+  QIcon DriveIcon(const TDiskObject& disk) const;
+  void AddFolderNodes(QStandardItem* parentNode, TFileInfo* folder);
+  void TreeNodeChosen(const QModelIndex& index);
+
+  TMainWindowOptions Options;
+  bool StatusShowsCount = false;
+  std::unique_ptr<TQtBridge> Bridge;
+  std::unique_ptr<TRecoveryHelper> Helper;
+  std::unique_ptr<TFileInfo> AllFilesRecord;
+  TDeviceMonitor* Monitor = nullptr;
+
+  QWidget* pnlcontent = nullptr;
+  TTarnDirectCombobox* cbbDrive = nullptr;
+  QPushButton* btnsearch = nullptr;
+  QToolButton* btnopenimage = nullptr;
+  TTarnSearchBox* cmbsearch = nullptr;
+  QToolButton* btnprv = nullptr;
+  QSplitter* spltree = nullptr;
+  QLabel* lbltree = nullptr;
+  QTreeView* lsttype = nullptr;
+  QStandardItemModel* TreeModel = nullptr;
+  QWidget* pnlad = nullptr;
+  QTableView* lstFile = nullptr;
+  TFileListModel* FileModel = nullptr;
+  QLabel* lblinfo = nullptr;
+  QPushButton* btnrestore = nullptr;
+  QWidget* pnlpreview = nullptr;
+  QLabel* lblnopre = nullptr;
+  QMenu* pmSystem = nullptr;
+  QMenu* pmLang = nullptr;
+  QAction* actOpenImage = nullptr;
+  QPointer<TFrmProgressModal> FrmProgressModal;
+};
+
+}  // namespace restovo

@@ -1,0 +1,245 @@
+// The main window's scan flow on real images: drive box, "Search", the progress dialog,
+// the results, stopping, failures and device changes.
+#include <QApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <QtTest>
+#include <functional>
+
+#include "FileListModel.h"
+#include "RestovoStyle.h"
+#include "TTarnDirectCombobox.h"
+#include "TTarnMessageBox.h"
+#include "Translation.h"
+#include "Umain.h"
+
+using namespace restovo;
+
+namespace {
+
+QString Fixture(const char* name) { return qEnvironmentVariable("RESTOVO_FIXTURES") + QLatin1Char('/') + name; }
+
+TMainWindowOptions TestOptions() {
+  TMainWindowOptions o;
+  o.ListMachineDrives = false;
+  o.WatchDevices = false;
+  return o;
+}
+
+// Answers the next message box with its default button and records what it said.
+struct TBoxWatcher {
+  QString Caption;
+  QString Text;
+  int Seen = 0;
+  QTimer Timer;
+  TBoxWatcher() {
+    Timer.setInterval(20);
+    QObject::connect(&Timer, &QTimer::timeout, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<TTarnMessageBox*>(w);
+        if (!box || !box->isVisible()) continue;
+        Caption = box->Caption();
+        Text = box->Text();
+        ++Seen;
+        box->reject();
+      }
+    });
+    Timer.start();
+  }
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QTest::qWait(10);
+  return done();
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    if (!QFile::exists(Fixture("fat32.img"))) QSKIP("fixture images not built");
+    ListLanguages();
+    SetLanguage(QStringLiteral("English"));
+  }
+
+  void ScanShowsProgressThenTheTree() {
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(Fixture("fat32.img")), 1);
+    QCOMPARE(w.DriveBox()->count(), 1);
+
+    QList<int> values;
+    bool dialogSeen = false;
+    w.RecoveryHelper()->OnScanStart = [&](TRecoveryHelper*) {
+      w.ScanStarted();
+      dialogSeen = w.ProgressModal()->isVisible() && !w.findChild<QWidget*>("pnlcontent")->isEnabled();
+      QObject::connect(w.ProgressModal()->pb1, &QProgressBar::valueChanged, [&](int v) { values << v; });
+    };
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.RecoveryHelper()->GetStatus() != stScanning && w.FolderTree()->model()->rowCount() > 0; }));
+    QVERIFY(dialogSeen);
+    QVERIFY(!w.ProgressModal()->isVisible());
+    QCOMPARE(w.ProgressModal()->pb1->value(), 100);
+    for (int i = 1; i < values.size(); ++i) QVERIFY2(values[i] >= values[i - 1], "the bar moved back");
+
+    // "All Files" and the volume's folder tree, expanded one level.
+    const QAbstractItemModel* tree = w.FolderTree()->model();
+    QCOMPARE(tree->rowCount(), 2);
+    QCOMPARE(tree->index(0, 0).data().toString(), TranslateText("FileRecovery", "AllFiles", "AllFiles"));
+    QCOMPARE(tree->index(1, 0).data().toString(), QStringLiteral("fat32.img/"));
+    QVERIFY(w.FolderTree()->isExpanded(tree->index(1, 0)));
+    QVERIFY(w.FileListModel()->rowCount() > 0);
+    QVERIFY(w.isEnabled());
+  }
+
+  void ProgressMessagesOnlyMoveTheBarForward() {
+    TFrmFRMain w(TestOptions());
+    w.show();
+    w.ScanStarted();
+    QProgressBar* bar = w.ProgressModal()->pb1;
+    struct Step {
+      qint64 tag, percent;
+      int expected;
+    };
+    const Step steps[] = {{kScanProgressTag, 40, 40}, {kScanProgressTag, 30, 40}, {1234, 90, 40},
+                          {kScanProgressTag, 41, 41}};
+    for (const Step& s : steps) {
+      QCoreApplication::postEvent(&w, new TWindowMessage(WM_SCANPROGRESS, s.tag, s.percent));
+      QCoreApplication::processEvents();
+      QCOMPARE(bar->value(), s.expected);
+    }
+    // After the dialog is gone, late messages are ignored.
+    w.CancelOperation();
+    QVERIFY(!w.ProgressModal()->isVisible());
+    w.WMScanProgress(kScanProgressTag, 99);
+    QCOMPARE(bar->value(), 41);
+    // A report with a total of 0 posts 0, not a division fault.
+    w.ScanProgress(0, 5);
+  }
+
+  void CancelStopsTheScanAndEmptiesTheViews() {
+    QTemporaryDir dir;
+    const QString image = dir.filePath("slow.img");
+    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                               {qEnvironmentVariable("RESTOVO_SLOW_FAT32"), image}),
+             0);
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(image), 1);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.ProgressModal() && w.ProgressModal()->isVisible(); }));
+    QTest::qWait(200);
+    QElapsedTimer t;
+    t.start();
+    QTest::mouseClick(w.ProgressModal()->btnsearchcancel, Qt::LeftButton);
+    QVERIFY(t.elapsed() < 2000);
+    QCOMPARE(w.RecoveryHelper()->GetStatus(), stStopped);
+    QVERIFY(!w.ProgressModal()->isVisible());
+    QCOMPARE(w.FolderTree()->model()->rowCount(), 0);
+    QCOMPARE(w.FileListModel()->rowCount(), 0);
+    QCOMPARE(w.StatusLine()->text(), QStringLiteral("The scan has been canceled."));
+    QVERIFY(w.findChild<QWidget*>("pnlcontent")->isEnabled());
+
+    // "Cancel" with nothing running only closes the dialog.
+    w.ProgressModal()->show();
+    w.CancelOperation();
+    QVERIFY(!w.ProgressModal()->isVisible());
+    QCOMPARE(w.RecoveryHelper()->GetStatus(), stStopped);
+  }
+
+  void AFailedScanShowsAnErrorAndForgetsTheOldResults() {
+    QTemporaryDir dir;
+    const QString first = dir.filePath("first.img");
+    const QString gone = dir.filePath("gone.img");
+    QVERIFY(QFile::copy(Fixture("fat32.img"), first));
+    QVERIFY(QFile::copy(Fixture("fat16.img"), gone));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(first), 1);
+    QCOMPARE(w.OpenImage(gone), 1);
+    w.DriveBox()->setCurrentIndex(0);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
+
+    // The second drive vanishes before "Search".
+    QVERIFY(QFile::remove(gone));
+    w.DriveBox()->setCurrentIndex(1);
+    TBoxWatcher boxes;
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return boxes.Seen > 0; }));
+    QCOMPARE(boxes.Caption, QStringLiteral("Error"));
+    QCOMPARE(boxes.Text, QStringLiteral("Invalid disk partition."));
+    QCOMPARE(w.FileListModel()->rowCount(), 0);
+    QCOMPARE(w.FolderTree()->model()->rowCount(), 0);
+  }
+
+  void OpeningBadImagesSaysWhy() {
+    QTemporaryDir dir;
+    const QString zeros = dir.filePath("zeros.img");
+    QFile f(zeros);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(1 << 20, '\0'));
+    f.close();
+    TFrmFRMain w(TestOptions());
+    w.show();
+    TBoxWatcher boxes;
+    // The boxes are modal: each is answered while OpenImage waits for it.
+    QCOMPARE(w.OpenImage(zeros), 0);
+    QCOMPARE(boxes.Seen, 1);
+    QCOMPARE(boxes.Caption, QStringLiteral("Warning"));
+    QVERIFY(boxes.Text.startsWith(QStringLiteral("No FAT or NTFS volume was found in this disk image.")));
+    QCOMPARE(w.OpenImage(dir.filePath("missing.img")), 0);
+    QCOMPARE(boxes.Seen, 2);
+    QCOMPARE(boxes.Caption, QStringLiteral("Error"));
+    QVERIFY(boxes.Text.startsWith(QStringLiteral("Can not open the disk image:")));
+    QCOMPARE(w.DriveBox()->count(), 0);
+  }
+
+  void DeviceChangesKeepTheChosenDrive() {
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(Fixture("fat12.img")), 1);
+    QCOMPARE(w.OpenImage(Fixture("fat16.img")), 1);
+    QCOMPARE(w.DriveBox()->currentIndex(), 1);
+    const QString chosen = w.DriveBox()->currentText();
+    for (qint64 wParam : {qint64(DBT_DEVICEARRIVAL), qint64(DBT_DEVICEREMOVECOMPLETE), qint64(7)}) {
+      QCoreApplication::postEvent(&w, new TWindowMessage(WM_DEVICECHANGE, wParam, 0));
+      QCoreApplication::processEvents();
+      QCOMPARE(w.DriveBox()->count(), 2);
+      QCOMPARE(w.DriveBox()->currentText(), chosen);
+    }
+    // An entry that is no longer listed gives way to the first.
+    w.DriveBox()->setItemText(1, QStringLiteral("SOMETHING ELSE"));
+    w.FillDriveBox();
+    QCOMPARE(w.DriveBox()->currentIndex(), 0);
+  }
+
+  void LanguageSwitchRetranslatesTheWindow() {
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QVERIFY(Languages().contains(QStringLiteral("Deutsch")));
+    SetLanguage(QStringLiteral("Deutsch"));
+    const QString search = TranslateText("Translation", "FrmFRMain.btnsearch.caption", "Search");
+    QVERIFY(search != QStringLiteral("Search"));
+    QCOMPARE(w.findChild<QPushButton*>("btnsearch")->text(), search);
+    QCOMPARE(w.FileListModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+             TranslateText("FileRecovery", "FrmFRMain.lstFile.headitems[0]", "File Name"));
+    SetLanguage(QStringLiteral("English"));
+    QCOMPARE(w.findChild<QPushButton*>("btnsearch")->text(), QStringLiteral("Search"));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,95 @@
+// Pictures of the window as a person sees it: before a scan, during one (the progress
+// dialog over the window) and after it. Run under Xvfb; the PNGs land in
+// RESTOVO_SCREENSHOTS for a person to look at.
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+
+#include "FileListModel.h"
+#include "RestovoStyle.h"
+#include "TTarnDirectCombobox.h"
+#include "Translation.h"
+#include "Umain.h"
+
+using namespace restovo;
+
+namespace {
+
+QString Fixture(const char* name) { return qEnvironmentVariable("RESTOVO_FIXTURES") + QLatin1Char('/') + name; }
+
+bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QTest::qWait(20);
+  return done();
+}
+
+}  // namespace
+
+class ScreenshotTest : public QObject {
+  Q_OBJECT
+
+  QString Out;
+
+  void Shoot(const QString& name) {
+    QTest::qWait(300);  // let the window system map and paint everything
+    QScreen* screen = QGuiApplication::primaryScreen();
+    QPixmap shot = screen->grabWindow(0);
+    QVERIFY(!shot.isNull());
+    QVERIFY(shot.save(Out + QLatin1Char('/') + name));
+  }
+
+ private slots:
+  void initTestCase() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("screenshots are taken under Xvfb");
+    if (!QFile::exists(Fixture("fat32.img"))) QSKIP("fixture images not built");
+    Out = qEnvironmentVariable("RESTOVO_SCREENSHOTS", QDir::currentPath() + QStringLiteral("/screenshots"));
+    QDir().mkpath(Out);
+    ApplyRestovoStyle(*qApp);
+    ListLanguages();
+  }
+
+  void BeforeDuringAndAfterAScan() {
+    SetLanguage(QStringLiteral("English"));
+    TMainWindowOptions options;
+    options.ListMachineDrives = false;
+    options.WatchDevices = false;
+    TFrmFRMain w(options);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString demo = qEnvironmentVariable("RESTOVO_DEMO_IMAGE");
+    QVERIFY(w.OpenImage(QFile::exists(demo) ? demo : Fixture("fat32.img")) > 0);
+    QVERIFY(w.OpenImage(Fixture("fs.ntfs")) > 0 || w.OpenImage(Fixture("ntfs.img")) > 0 || true);
+    w.DriveBox()->setCurrentIndex(0);
+    Shoot(QStringLiteral("1-before-scan.png"));
+
+    QTemporaryDir dir;
+    const QString slow = dir.filePath("slow.img");
+    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {qEnvironmentVariable("RESTOVO_SLOW_FAT32"), slow}),
+             0);
+    QVERIFY(w.OpenImage(slow) > 0);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.ProgressModal() && w.ProgressModal()->isVisible(); }));
+    Shoot(QStringLiteral("2-during-scan.png"));
+    w.CancelOperation();
+
+    w.DriveBox()->setCurrentIndex(0);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
+    // The volume's folder, so the list shows files with their folders.
+    w.FolderTree()->setCurrentIndex(w.FolderTree()->model()->index(1, 0));
+    Shoot(QStringLiteral("3-after-scan.png"));
+
+    SetLanguage(QStringLiteral("简体中文"));
+    Shoot(QStringLiteral("4-after-scan-chinese.png"));
+    SetLanguage(QStringLiteral("English"));
+  }
+};
+
+QTEST_MAIN(ScreenshotTest)
+#include "ScreenshotTest.moc"
