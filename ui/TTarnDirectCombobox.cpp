@@ -4,7 +4,7 @@ namespace restovo {
 
 TTarnDirectCombobox::TTarnDirectCombobox(QWidget* parent) : QComboBox(parent) {
   setEditable(false);
-  setIconSize(QSize(18, 18));
+  setIconSize(QSize(16, 16));
   // Long volume names must not widen the window's top row.
   setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   setMinimumContentsLength(16);

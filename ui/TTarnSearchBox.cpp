@@ -14,7 +14,7 @@ TTarnSearchBox::TTarnSearchBox(QWidget* parent) : QComboBox(parent) {
   // category name.
   setInsertPolicy(QComboBox::NoInsert);
   setCompleter(nullptr);
-  setIconSize(QSize(18, 18));
+  setIconSize(QSize(16, 16));
   setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   setMinimumContentsLength(14);
 

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTextStream>
 #include <QTimer>
+#include <QToolTip>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -229,6 +230,14 @@ int main(int argc, char** argv) {
   QTest::qWait(200);
   Save(main->grab(QRect(main->width() - 180, 0, 180, 44)), dir,
        QStringLiteral("title-bar-close-hover.png"));
+  QToolTip::showText(close->mapToGlobal(QPoint(0, close->height() + 4)), close->toolTip(), close);
+  QTest::qWait(100);
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->objectName() == QLatin1StringView("qtooltip_label") && w->isVisible()) {
+      Save(w->grab(), dir, QStringLiteral("tool-tip.png"));
+    }
+  }
+  QToolTip::hideText();
   QCursor::setPos(QPoint(0, 0));
 
   main->showMaximized();
