@@ -281,6 +281,8 @@ void TFrmFRMain::RebuildLanguageMenu() {
 
 void TFrmFRMain::CreateCoordinator() {
   Helper = std::make_unique<TRecoveryHelper>(Bridge.get(), Options.ListMachineDrives);
+  // The window empties its views after a stop, so a stop need not link what was found.
+  Helper->KeepStoppedResults = false;
   Helper->OnScanStart = [this](TRecoveryHelper*) { ScanStarted(); };
   Helper->OnScanProgress = [this](TRecoveryHelper*, std::int64_t total, std::int64_t position) {
     ScanProgress(total, position);

@@ -112,6 +112,9 @@ class TDiskScaner {
   TFileItems Items;
   std::atomic<bool> Stop{false};
   bool SkipEmptyFiles = true;
+  // Whether a stopped scan still links what it found into a tree (the terminal prints
+  // it). Off, a stop ends the scan at once: linking millions of records takes a while.
+  bool KeepStoppedResults = true;
   TFileInfo* RootItem = nullptr;
   TVolumeHandle Volume;
   std::uint32_t ClusterSize = 0;

@@ -220,6 +220,7 @@ void TNtfsScaner::Scan() {
     root->Name = GetRootPath();
     Slots[5] = root;
   }
+  if (stopped && !KeepStoppedResults) return;
   // After a stop the tree of what was found is still built, so it can be shown.
   TNtfsTreeBuilder tree(Slots, [this] { return NewRecord(); }, stopped ? nullptr : &Stop, SkipEmptyFiles);
   RootItem = tree.BuildTree();

@@ -164,6 +164,7 @@ void TRecoveryHelper::RunScan(TDiskObject* disk) {
   CurrentDisk = disk;
   try {
     if (!disk->Scaner) disk->Scaner = CreateScaner(disk);
+    if (disk->Scaner) disk->Scaner->KeepStoppedResults = KeepStoppedResults;
     if (!disk->Scaner) {
       ScanError(kNoDiskInfoText);
       return;

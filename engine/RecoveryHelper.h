@@ -143,6 +143,8 @@ class TRecoveryHelper {
   std::unique_ptr<TScanThread> ScanThread;
   std::unique_ptr<TRestoreThread> RestoreThread;
   bool Threaded = true;
+  // Handed to each scanner: whether a stopped scan keeps a tree of what it had found.
+  bool KeepStoppedResults = true;
   std::string ErrorText;
   std::uint8_t ExistsAnswer = 0;
   bool ApplyToAll = false;

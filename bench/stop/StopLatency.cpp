@@ -30,6 +30,8 @@ struct TRun {
 
   explicit TRun(const std::string& image) {
     Helper.AddImage(image);
+    // As the window does: a stopped scan's partial tree is not wanted there.
+    Helper.KeepStoppedResults = false;
     Helper.OnScanDone = [this](TRecoveryHelper*) { Finished = true; };
     Helper.OnScanStopped = [this](TRecoveryHelper*) { Finished = true; };
     Helper.OnScanError = [this](TRecoveryHelper*, const std::string& m) { Finished = true, Error = m; };
