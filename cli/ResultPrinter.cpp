@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <ctime>
 #include <string>
+#include <unordered_map>
 
 namespace restovo::cli {
 
@@ -49,8 +50,13 @@ namespace {
 
 // "2024-07-01T10:30:15Z" (quoted) or null. Written by hand: strftime per time of a
 // million items is a good part of the whole run.
-std::string UtcText(FILETIME time) {
-  if (time == 0) return "null";
+// "\"2024-06-15T09:40:00Z\"" or null, appended without a formatting call: the JSON listing
+// writes three of these for each of millions of records.
+void AppendUtc(std::string& out, FILETIME time) {
+  if (time == 0) {
+    out += "null";
+    return;
+  }
   std::int64_t seconds = 0, nanoseconds = 0;
   FileTimeToUnixTime(time, seconds, nanoseconds);
   std::int64_t days = seconds / 86400, rest = seconds % 86400;
@@ -65,11 +71,28 @@ std::string UtcText(FILETIME time) {
   const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = yoe + era * 400 + (month <= 2);
-  char text[96];
-  std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02dZ\"", static_cast<int>(year), static_cast<int>(month),
-                static_cast<int>(day), static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-                static_cast<int>(rest % 60));
-  return text;
+  const auto digits = [&out](std::int64_t value, int width) {
+    char text[20];
+    int n = 0;
+    do {
+      text[n++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0 || n < width);
+    while (n > 0) out += text[--n];
+  };
+  out += '"';
+  digits(year, 4);  // FILETIME years stay within 1601..30828
+  out += '-';
+  digits(month, 2);
+  out += '-';
+  digits(day, 2);
+  out += 'T';
+  digits(rest / 3600, 2);
+  out += ':';
+  digits(rest / 60 % 60, 2);
+  out += ':';
+  digits(rest % 60, 2);
+  out += "Z\"";
 }
 
 void AppendJsonString(std::string& out, const std::string& s) {
@@ -132,9 +155,23 @@ void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const
                summary.Complete ? "true" : "false");
   std::string line;
   bool first = true;
+  // Items come folder by folder: each folder's path is made once and its files reuse it.
+  std::unordered_map<const TFileInfo*, std::string> folderPaths;
+  const auto folderPath = [&folderPaths](const TFileInfo* folder) -> const std::string& {
+    auto it = folderPaths.find(folder);
+    if (it == folderPaths.end()) it = folderPaths.emplace(folder, ItemPath(folder)).first;
+    return it->second;
+  };
+  std::string path;
   for (const TFileInfo* item : items) {
     line.assign(first ? "\n    {\"path\": " : ",\n    {\"path\": ");
-    AppendJsonString(line, ItemPath(item));
+    if (item->IsFolder || !item->Parent) {
+      AppendJsonString(line, item->IsFolder ? folderPath(item) : ItemPath(item));
+    } else {
+      path = folderPath(item->Parent);
+      path += item->Name;
+      AppendJsonString(line, path);
+    }
     line += ", \"name\": ";
     AppendJsonString(line, item->Name);
     line += item->IsFolder ? ", \"folder\": true" : ", \"folder\": false";
@@ -143,9 +180,13 @@ void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const
     line += ", \"state\": ";
     if (item->IsFolder) line += "null";
     else AppendJsonString(line, RecoverStateText(item->State));
-    line += ", \"created\": " + UtcText(item->CreationTime);
-    line += ", \"modified\": " + UtcText(item->LastWriteTime);
-    line += ", \"accessed\": " + UtcText(item->LastAccessTime) + "}";
+    line += ", \"created\": ";
+    AppendUtc(line, item->CreationTime);
+    line += ", \"modified\": ";
+    AppendUtc(line, item->LastWriteTime);
+    line += ", \"accessed\": ";
+    AppendUtc(line, item->LastAccessTime);
+    line += '}';
     std::fwrite(line.data(), 1, line.size(), out);
     first = false;
   }
