@@ -24,6 +24,7 @@
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
@@ -413,6 +414,7 @@ void TFrmFRMain::ScanFinished() {
   ShowCurrentList();
   // Give the scan's working memory back to the system; the records stay.
   malloc_trim(0);
+  ApplyPendingDeviceChange();
 }
 
 void TFrmFRMain::ScanStopped() {
@@ -437,6 +439,7 @@ void TFrmFRMain::ScanFailed() {
               "Restovo has no permission to read this device. Start it with administrator rights, for "
               "example: pkexec restovo");
   ShowMsg(mkError, text, mbOK);
+  ApplyPendingDeviceChange();
 }
 
 void TFrmFRMain::CancelOperation() {
@@ -444,14 +447,29 @@ void TFrmFRMain::CancelOperation() {
   if (status == stScanning || status == stRestoring) Helper->Stop();
   if (FrmProgressModal) FrmProgressModal->hide();
   lstFile->viewport()->update();
+  ApplyPendingDeviceChange();
+}
+
+void TFrmFRMain::ApplyPendingDeviceChange() {
+  if (!DeviceChangePending) return;
+  // Run from the event loop: the coordinator's event that ended the scan has to return
+  // before its drive list may change.
+  QTimer::singleShot(0, this, [this] {
+    if (DeviceChangePending) WMDeviceChange(DBT_DEVICEARRIVAL);
+  });
 }
 
 void TFrmFRMain::WMDeviceChange(qint64 wParam) {
   if (wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) return;
   if (!Helper) return;
-  // A device list change during a scan waits: the worker reads the current drive.
+  // A device list change during a scan waits for its end: the worker reads the current
+  // drive, and the coordinator refreshes nothing while it runs.
   const TRecoveryStatus status = Helper->GetStatus();
-  if (status == stScanning || status == stRestoring) return;
+  if (status == stScanning || status == stRestoring) {
+    DeviceChangePending = true;
+    return;
+  }
+  DeviceChangePending = false;
   Helper->RefreshDrives();
   FillDriveBox();
   if (!Helper->CurrentDisk) ClearResults();

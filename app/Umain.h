@@ -126,6 +126,7 @@ class TFrmFRMain final : public TTarnWindow {
   void RebuildLanguageMenu();
   void ShowStatus(const QString& text);
   void FitColumns();
+  void ApplyPendingDeviceChange();
   void UpdateStatusCount();
   QString DriveCaption(const TDiskObject& disk) const;
   QIcon DriveIcon(const TDiskObject& disk) const;
@@ -134,6 +135,7 @@ class TFrmFRMain final : public TTarnWindow {
 
   TMainWindowOptions Options;
   bool StatusShowsCount = false;
+  bool DeviceChangePending = false;
   std::unique_ptr<TQtBridge> Bridge;
   std::unique_ptr<TRecoveryHelper> Helper;
   std::unique_ptr<TFileInfo> AllFilesRecord;
