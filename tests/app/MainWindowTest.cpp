@@ -207,6 +207,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.DriveBox()->count(), 0);
   }
 
+  void SampleImagesBecomeDrives() {
+    if (!QFile::exists(Fixture("fs.ntfs")) || !QFile::exists(Fixture("fs.vfat"))) QSKIP("forensic samples missing");
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(Fixture("fs.ntfs")), 1);
+    QCOMPARE(w.OpenImage(Fixture("fs.vfat")), 1);
+    QCOMPARE(w.DriveBox()->count(), 2);
+    QVERIFY(w.DriveBox()->itemText(0).contains(QStringLiteral("NTFS")));
+    QVERIFY(w.DriveBox()->itemText(1).contains(QStringLiteral("FAT32")));
+    // An NTFS scan ends with its tree and list like a FAT one.
+    w.DriveBox()->setCurrentIndex(0);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
+    QCOMPARE(w.FolderTree()->model()->index(1, 0).data().toString(), QStringLiteral("fs.ntfs#1/"));
+  }
+
   void DeviceChangesKeepTheChosenDrive() {
     TFrmFRMain w(TestOptions());
     w.show();
