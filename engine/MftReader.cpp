@@ -1,6 +1,7 @@
 #include "MftReader.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -29,7 +30,8 @@ bool ParseNtfsBootSector(TBytes b, TNtfsGeometry& g) {
   else g.BytesPerRecord = std::int64_t{1} << ((0x100 - (v & 0xFF)) % 32);
   return g.BytesPerRecord >= 256 && g.BytesPerRecord <= 65536 &&
          g.BytesPerRecord % std::min<std::int64_t>(g.BytesPerSector, 512) == 0 && g.TotalSectors > 0 &&
-         g.MftLcn < g.TotalClusters();
+         // The volume's size in bytes must fit: every offset on it is computed from it.
+         g.TotalSectors <= INT64_MAX / g.BytesPerSector && g.MftLcn < g.TotalClusters();
 }
 
 bool CheckFixups(const TNtfsGeometry& geometry, std::byte* buffer, std::int64_t count) {

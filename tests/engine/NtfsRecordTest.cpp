@@ -128,6 +128,12 @@ TEST(NtfsBoot, RecordSizes) {
   PutU32(boot, 0x40, 0xF9);  // 128-byte records: too small to be real
   TNtfsGeometry g;
   EXPECT_FALSE(ParseNtfsBootSector(boot, g));
+  // A sector count whose byte size does not fit 64 bits (found by the fuzzer: the $MFT's
+  // offset overflowed), with an $MFT cluster that is "on the volume" by that count.
+  PutU32(boot, 0x40, 0xF6);
+  PutU64(boot, 0x28, 0x7FFFFFFFFFFFFFF0ull);
+  PutU64(boot, 0x30, 9304067394240511ull);
+  EXPECT_FALSE(ParseNtfsBootSector(boot, g));
 }
 
 TEST(NtfsRecord, Fixups) {
