@@ -83,7 +83,9 @@ const char* AttrTypeName(std::uint32_t type) {
 
 bool DecodeRunList(TBytes pairs, std::int64_t firstVcn, std::vector<TRunNode>& runs,
                    std::int64_t& allocated) {
-  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max() / 2;
+  // 2^38 clusters (an exbibyte at 4 KiB) times the largest cluster (2^24 bytes) still fits
+  // 63 bits, so byte offsets made from runs never overflow.
+  constexpr std::int64_t kMax = std::int64_t{1} << 38;
   std::int64_t lcn = 0;
   std::int64_t vcn = firstVcn;
   std::size_t at = 0;

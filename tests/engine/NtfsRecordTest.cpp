@@ -184,6 +184,9 @@ TEST(NtfsRecord, RunLists) {
       {"runs past the attribute", {0x21, 0x10, 0x00}, {}, 0, false},
       {"no end marker", {0x11, 0x01, 0x05}, {{5, 1}}, 1, false},
       {"offset before the volume", {0x11, 0x01, 0x05, 0x11, 0x01, 0xF0, 0x00}, {{5, 1}}, 1, false},
+      // Clusters whose byte offset would not fit 63 bits (found by the fuzzer).
+      {"cluster far beyond any volume", {0x71, 0x01, 0x1B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00}, {}, 0, false},
+      {"length far beyond any volume", {0x18, 0, 0, 0, 0, 0, 0x40, 0, 0, 0x05, 0x00}, {}, 0, false},
   };
   for (const Case& c : cases) {
     std::vector<TRunNode> runs;
