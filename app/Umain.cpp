@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -33,6 +34,7 @@
 #include <cstring>
 
 #include "DeviceMonitor.h"
+#include "FileCategories.h"
 #include "FileListModel.h"
 #include "QtBridge.h"
 #include "RestovoStyle.h"
@@ -199,12 +201,35 @@ void TFrmFRMain::BuildLayout() {
   lstFile->verticalHeader()->setDefaultSectionSize(26);
   lstFile->horizontalHeader()->setHighlightSections(false);
   lstFile->horizontalHeader()->setStretchLastSection(false);
-  lstFile->horizontalHeader()->setSectionResizeMode(TFileListModel::colName, QHeaderView::Stretch);
+  // The name column takes what the others leave (FitNameColumn), but never less than a
+  // readable width: a narrow window scrolls sideways instead.
+  lstFile->viewport()->installEventFilter(this);
   lstFile->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   lstFile->horizontalHeader()->setTextElideMode(Qt::ElideRight);
   lstFile->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   connect(lstFile, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     if (TFileInfo* item = FileModel->Item(index.row()); item && item->IsFolder) ShowFolder(item);
+  });
+  lstFile->horizontalHeader()->setSectionsClickable(true);
+  lstFile->horizontalHeader()->setSortIndicatorShown(true);
+  lstFile->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  connect(lstFile->horizontalHeader(), &QHeaderView::sectionClicked, this, &TFrmFRMain::lstFileHeadClick);
+  connect(FileModel, &TFileListModel::CheckedChanged, this, [this] { UpdateActionState(); });
+  // The list's menu: tick all, none or the inverse.
+  pmfile = new QMenu(this);
+  pmfile->setObjectName(QStringLiteral("pmfile"));
+  QAction* selectAll = pmfile->addAction(QStringLiteral("Select All items."), this, &TFrmFRMain::CheckAll);
+  selectAll->setObjectName(QStringLiteral("pmSelectAll"));
+  selectAll->setShortcut(QKeySequence::SelectAll);
+  QAction* selectNone = pmfile->addAction(QStringLiteral("Select None."), this, &TFrmFRMain::CheckNone);
+  selectNone->setObjectName(QStringLiteral("pmSelectNone"));
+  QAction* invert = pmfile->addAction(QStringLiteral("Invert Selection."), this, &TFrmFRMain::InvertChecks);
+  invert->setObjectName(QStringLiteral("pmSelectInvert"));
+  lstFile->addAction(selectAll);
+  lstFile->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(lstFile, &QWidget::customContextMenuRequested, this, [this](QPoint at) {
+    for (QAction* a : pmfile->actions()) a->setEnabled(FileModel->rowCount() > 0);
+    pmfile->popup(lstFile->viewport()->mapToGlobal(at));
   });
   auto* bottom = new QHBoxLayout;
   bottom->setSpacing(8);
@@ -238,7 +263,7 @@ void TFrmFRMain::BuildLayout() {
   spltree->setStretchFactor(0, 0);
   spltree->setStretchFactor(1, 1);
   spltree->setStretchFactor(2, 0);
-  spltree->setSizes({220, 580, 0});
+  spltree->setSizes({200, 600, 0});
   outer->addWidget(spltree, 1);
 
   SetContent(pnlcontent);
@@ -410,7 +435,8 @@ void TFrmFRMain::ScanFinished() {
     return;
   }
   FillFolderTree(disk->Scaner->RootItem);
-  CurrentList = disk->Scaner->Items;
+  SortIntoCategories();
+  CurrentList = Categories[catAllFiles].Files;
   ShowCurrentList();
   // Give the scan's working memory back to the system; the records stay.
   malloc_trim(0);
@@ -420,7 +446,10 @@ void TFrmFRMain::ScanFinished() {
 void TFrmFRMain::ScanStopped() {
   lsttype->setUpdatesEnabled(false);
   TreeModel->clear();
+  ActiveTreeNode = QPersistentModelIndex();
   CurrentList.clear();
+  RecycleInfoList.clear();
+  for (TFilterResult& c : Categories) c.Files.clear();
   lsttype->setUpdatesEnabled(true);
   FileModel->Clear();
   ShowStatus(Tr("FileRecovery", "ScanStopped", "The scan has been canceled."));
@@ -429,10 +458,7 @@ void TFrmFRMain::ScanStopped() {
 void TFrmFRMain::ScanFailed() {
   // The coordinator has released the previous scan's records: the views must not show
   // them any longer.
-  TreeModel->clear();
-  CurrentList.clear();
-  FileModel->Clear();
-  ShowStatus(QString());
+  ClearResults();
   QString text = QString::fromStdString(Helper->ErrorText);
   if (const TDiskObject* disk = Helper->CurrentDisk; disk && (disk->OpenError == EACCES || disk->OpenError == EPERM))
     text = Tr("FileRecovery", "NeedRights",
@@ -477,81 +503,171 @@ void TFrmFRMain::WMDeviceChange(qint64 wParam) {
 
 void TFrmFRMain::ClearResults() {
   TreeModel->clear();
+  ActiveTreeNode = QPersistentModelIndex();
   CurrentList.clear();
+  RecycleInfoList.clear();
+  for (TFilterResult& c : Categories) c.Files.clear();
   FileModel->Clear();
-  AllFilesRecord.reset();
-  AllFilesNode = nullptr;
   ShowStatus(QString());
 }
 
 void TFrmFRMain::AddFolderNodes(QStandardItem* parentNode, TFileInfo* folder) {
-  if (!folder->Children) return;
-  // Iterative, so a deep tree cannot overflow the stack.
+  // Iterative, so a deep tree cannot overflow the stack. Files get no node; those whose
+  // names begin with "$I" are the recycle bin's records of original names.
   std::vector<std::pair<QStandardItem*, TFileInfo*>> pending{{parentNode, folder}};
+  const std::string recycleBin = Tr("FileRecovery", "RecycleBin", "Recycle Bin").toStdString();
   while (!pending.empty()) {
     auto [node, record] = pending.back();
     pending.pop_back();
     if (!record->Children) continue;
+    std::vector<std::pair<QStandardItem*, TFileInfo*>> below;
     for (TFileInfo* child : *record->Children) {
-      if (!child->IsFolder) continue;
+      if (!child) continue;
+      if (!child->IsFolder) {
+        if (child->Name.starts_with("$I")) RecycleInfoList.push_back(child);
+        continue;
+      }
+      std::string upper = child->Name;
+      std::transform(upper.begin(), upper.end(), upper.begin(),
+                     [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+      // The record keeps the readable name: the list, the path column and a restore use it.
+      if (upper == "$RECYCLE.BIN") child->Name = recycleBin.empty() ? std::string("$RECYCLE.BIN") : recycleBin;
       auto* item = new QStandardItem(RestovoIcon(u"folder"), QString::fromStdString(child->Name));
       item->setData(QVariant::fromValue(static_cast<void*>(child)), kRecordRole);
       node->appendRow(item);
-      pending.emplace_back(item, child);
+      below.emplace_back(item, child);
     }
+    pending.insert(pending.end(), below.rbegin(), below.rend());
   }
 }
 
 void TFrmFRMain::FillFolderTree(TFileInfo* root) {
-  lsttype->setUpdatesEnabled(false);
-  TreeModel->clear();
   if (root) {
-    AllFilesRecord = NewFileInfo();
-    AllFilesRecord->IsFolder = true;
-    AllFilesRecord->IsAllFilesNode = true;
-    AllFilesRecord->Name = Tr("FileRecovery", "AllFiles", "AllFiles").toStdString();
+    lsttype->setUpdatesEnabled(false);
+    TreeModel->clear();
+    RecycleInfoList.clear();
+    if (!AllFilesRecord) {
+      AllFilesRecord = NewFileInfo();
+      AllFilesRecord->IsFolder = true;
+      AllFilesRecord->IsAllFilesNode = true;
+    }
     AllFilesNode = AllFilesRecord.get();
     auto* all = new QStandardItem(RestovoIcon(u"file"), Tr("FileRecovery", "AllFiles", "AllFiles"));
     all->setData(QVariant::fromValue(static_cast<void*>(AllFilesNode)), kRecordRole);
     TreeModel->appendRow(all);
-    QString rootName = QString::fromStdString(root->Name);
-    auto* volume = new QStandardItem(RestovoIcon(u"drive-fixed"), rootName);
+    const TDiskObject* disk = Helper->CurrentDisk;
+    const QString caption = disk && !disk->DisplayName.empty() ? QString::fromStdString(disk->DisplayName)
+                                                               : QString::fromStdString(root->Name);
+    auto* volume = new QStandardItem(disk ? DriveIcon(*disk) : RestovoIcon(u"drive-fixed"), caption);
     volume->setData(QVariant::fromValue(static_cast<void*>(root)), kRecordRole);
     TreeModel->appendRow(volume);
     AddFolderNodes(volume, root);
-    lsttype->expand(volume->index());
-    lsttype->setCurrentIndex(all->index());
+    lsttype->setUpdatesEnabled(true);
+    if (volume->hasChildren()) lsttype->expand(volume->index());
+  } else {
+    // A scan without a top record: the old nodes point at released records.
+    TreeModel->clear();
   }
-  lsttype->setUpdatesEnabled(true);
   if (FrmProgressModal) FrmProgressModal->hide();
+}
+
+std::string TFrmFRMain::RecycledOriginalName(const std::string& name) {
+  std::string key = name;
+  for (std::size_t at = key.find("$R"); at != std::string::npos; at = key.find("$R", at + 2)) key[at + 1] = 'I';
+  for (TFileInfo* info : RecycleInfoList) {
+    if (info->Name != key) continue;
+    std::vector<std::byte> content;
+    if (!Helper->ReadToMemory(info, content, info->Size)) return name;
+    const std::string original = ReadRecycleInfoName(content);
+    return original.empty() ? name : original;
+  }
+  return name;
+}
+
+void TFrmFRMain::SortIntoCategories() {
+  for (TFilterResult& c : Categories) c.Files.clear();
+  const TDiskObject* disk = Helper->CurrentDisk;
+  if (!disk || !disk->Scaner || !disk->Scaner->RootItem) return;
+  Categories[catAllFiles].Files = disk->Scaner->Items;
+  // One walk of the tree: recycled files get their names back, then a category. The
+  // root's own children keep their names.
+  std::vector<std::pair<TFileInfo*, bool>> pending;
+  if (const auto* top = disk->Scaner->RootItem->Children.get())
+    for (auto it = top->rbegin(); it != top->rend(); ++it) pending.emplace_back(*it, false);
+  while (!pending.empty()) {
+    auto [record, rename] = pending.back();
+    pending.pop_back();
+    if (!record) continue;
+    if (rename && record->Name.starts_with("$R")) record->Name = RecycledOriginalName(record->Name);
+    if (record->IsFolder) {
+      if (record->Children)
+        for (auto it = record->Children->rbegin(); it != record->Children->rend(); ++it)
+          pending.emplace_back(*it, true);
+    } else if (const int k = CategoryOf(Categories, record->Name); k >= 0) {
+      Categories[static_cast<std::size_t>(k)].Files.push_back(record);
+    }
+  }
 }
 
 void TFrmFRMain::TreeNodeChosen(const QModelIndex& index) {
   TFileInfo* record = RecordOf(index);
   if (!record || !Helper->CurrentDisk || !Helper->CurrentDisk->Scaner) return;
-  if (record == AllFilesNode) CurrentList = Helper->CurrentDisk->Scaner->Items;
-  else CurrentList = record->Children ? *record->Children : TFileItems();
+  ActiveTreeNode = index;
+  if (record == AllFilesNode) ShowFolderContent(Categories[catAllFiles].Files);
+  else if (record->IsFolder && record->Children) ShowFolderContent(*record->Children);
+}
+
+void TFrmFRMain::ShowFolderContent(const TFileItems& list) {
+  CurrentList = list;
   ShowCurrentList();
 }
 
 void TFrmFRMain::ShowFolder(TFileInfo* folder) {
-  std::vector<QModelIndex> pending;
-  for (int r = 0; r < TreeModel->rowCount(); ++r) pending.push_back(TreeModel->index(r, 0));
-  while (!pending.empty()) {
-    const QModelIndex index = pending.back();
-    pending.pop_back();
-    if (RecordOf(index) == folder) {
-      lsttype->setCurrentIndex(index);
-      lsttype->scrollTo(index);
-      return;
-    }
-    for (int r = 0; r < TreeModel->rowCount(index); ++r) pending.push_back(TreeModel->index(r, 0, index));
+  if (!folder || !folder->IsFolder || !folder->Children) return;
+  SelectTreeNodeOf(folder);
+  ShowFolderContent(*folder->Children);
+}
+
+void TFrmFRMain::SelectTreeNodeOf(TFileInfo* record) {
+  const QModelIndex parent = ActiveTreeNode.isValid() ? QModelIndex(ActiveTreeNode) : QModelIndex();
+  for (int r = 0; r < TreeModel->rowCount(parent); ++r) {
+    const QModelIndex index = TreeModel->index(r, 0, parent);
+    if (RecordOf(index) != record) continue;
+    ActiveTreeNode = index;
+    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) lsttype->expand(up);
+    // Selecting the node without showing its content a second time.
+    const QSignalBlocker block(lsttype->selectionModel());
+    lsttype->setCurrentIndex(index);
+    lsttype->scrollTo(index);
+    lsttype->viewport()->update();
+    return;
   }
 }
 
 void TFrmFRMain::ShowCurrentList() {
   FileModel->SetItems(CurrentList);
   UpdateStatusCount();
+  UpdateActionState();
+}
+
+void TFrmFRMain::CheckAll() { FileModel->CheckAll(); }
+void TFrmFRMain::CheckNone() { FileModel->CheckNone(); }
+void TFrmFRMain::InvertChecks() { FileModel->InvertChecks(); }
+
+void TFrmFRMain::UpdateActionState() { btnrestore->setEnabled(FileModel->CheckedCount() > 0); }
+
+void TFrmFRMain::lstFileHeadClick(int column) {
+  if (column < 0 || column >= TFileListModel::colCount) return;
+  // Each column has an order for its state 1 and the reverse for states 0 and 2: the
+  // first click on a size puts the smallest first, on a name Z first.
+  static constexpr bool kAscendingInStateOne[TFileListModel::colCount] = {true, false, false, true, true};
+  const int before = SortStates[column];
+  const bool ascending = before == 1 ? kAscendingInStateOne[column] : !kAscendingInStateOne[column];
+  FileModel->SortBy(column, ascending);
+  if (before == 0)
+    for (int& state : SortStates) state = 0;
+  SortStates[column] = before == 1 ? 2 : 1;
+  lstFile->horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void TFrmFRMain::UpdateStatusCount() {
@@ -589,19 +705,33 @@ void TFrmFRMain::ShowStatus(const QString& text) {
 }
 
 void TFrmFRMain::FitColumns() {
-  // Each column as wide as its header (in the current language) or its usual content.
+  // Each column as wide as its header (in the current language) or its usual content; the
+  // name column takes the rest and grows and shrinks with the window.
   const QFontMetrics metrics(lstFile->horizontalHeader()->font());
-  const int padding = 28;
-  auto width = [&](int column, const QString& sample) {
+  const int padding = 22;  // the cell's margins, and the header's bold text
+  auto width = [&](int column, const QString& sample, int extra = 0) {
     const QString header = FileModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-    return std::max(metrics.horizontalAdvance(header), metrics.horizontalAdvance(sample)) + padding;
+    return std::max(metrics.horizontalAdvance(header) + 20, metrics.horizontalAdvance(sample) + extra) + padding;
   };
-  lstFile->setColumnWidth(TFileListModel::colPath, width(TFileListModel::colPath, QStringLiteral("card.img/DCIM/")));
   lstFile->setColumnWidth(TFileListModel::colSize, width(TFileListModel::colSize, QStringLiteral("1,023.9 MB")));
   lstFile->setColumnWidth(TFileListModel::colDate,
-                          width(TFileListModel::colDate, QLocale().toString(QDateTime(QDate(2026, 12, 31), QTime(23, 59)),
-                                                                            QLocale::ShortFormat)));
-  lstFile->setColumnWidth(TFileListModel::colState, width(TFileListModel::colState, QStringLiteral("Very Poor")));
+                          width(TFileListModel::colDate, TFileListModel::DateText(133700000000000000ull)));
+  lstFile->setColumnWidth(TFileListModel::colState,
+                          width(TFileListModel::colState, Tr("FileRecovery", "VeryPoor", "Very Poor"), 22));
+  lstFile->setColumnWidth(TFileListModel::colPath, 110);
+  lstFile->horizontalHeader()->setMinimumSectionSize(48);
+  FitNameColumn();
+}
+
+void TFrmFRMain::FitNameColumn() {
+  int others = 0;
+  for (int c = TFileListModel::colSize; c < TFileListModel::colCount; ++c) others += lstFile->columnWidth(c);
+  lstFile->setColumnWidth(TFileListModel::colName, std::max(170, lstFile->viewport()->width() - others));
+}
+
+bool TFrmFRMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lstFile->viewport() && event->type() == QEvent::Resize) FitNameColumn();
+  return TTarnWindow::eventFilter(watched, event);
 }
 
 void TFrmFRMain::SetContentEnabled(bool enabled) {
@@ -655,6 +785,8 @@ void TFrmFRMain::ApplyLanguage() {
   btnopenimage->setToolTip(openImage);
   actOpenImage->setText(openImage);
   pmLang->setTitle(TranslateText(QStringLiteral("Translation"), QStringLiteral("pmLang"), pmLang->title()));
+  for (QAction* a : pmfile->actions())
+    a->setText(TranslateText(QStringLiteral("Translation"), a->objectName(), a->text()));
   if (FrmProgressModal && FrmProgressModal->isVisible()) FrmProgressModal->FormShow();
   if (cbbDrive->count() == 0 && FileModel->rowCount() == 0)
     ShowStatus(Tr("FileRecovery", "NoDrives", "No drive to scan. Open a disk image or plug in a card or stick."));

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <QEvent>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <memory>
 
+#include "FileCategories.h"
 #include "RecoveryHelper.h"
 #include "TTarnMessageBox.h"
 #include "TTarnWindow.h"
@@ -93,6 +95,19 @@ class TFrmFRMain final : public TTarnWindow {
   void FillFolderTree(TFileInfo* root);
   void ShowCurrentList();
   void ShowFolder(TFileInfo* folder);
+  void ShowFolderContent(const TFileItems& list);
+  void SelectTreeNodeOf(TFileInfo* record);
+  void SortIntoCategories();
+  // The name a recycled "$R..." file had, from its "$I..." record; the name itself when
+  // there is none or it cannot be read.
+  std::string RecycledOriginalName(const std::string& name);
+
+  // Ticks and sorting of the file list.
+  void CheckAll();
+  void CheckNone();
+  void InvertChecks();
+  void UpdateActionState();
+  void lstFileHeadClick(int column);
 
   void ApplyLanguage();
   void SetContentEnabled(bool enabled);
@@ -110,12 +125,18 @@ class TFrmFRMain final : public TTarnWindow {
   // Window state shared by the result views.
   TFileItems CurrentList;
   TFileItems RestoreList;
+  TFileItems RecycleInfoList;
+  AFilterResult Categories = CreateCategories();
+  QPersistentModelIndex ActiveTreeNode;
+  // Sort state of each header item: 0 none, 1, 2.
+  int SortStates[5] = {0, 0, 0, 0, 0};
   TFileInfo* AllFilesNode = nullptr;
   QString LastFilterText;
   QString RestoreDir;
 
  protected:
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -126,6 +147,7 @@ class TFrmFRMain final : public TTarnWindow {
   void RebuildLanguageMenu();
   void ShowStatus(const QString& text);
   void FitColumns();
+  void FitNameColumn();
   void ApplyPendingDeviceChange();
   void UpdateStatusCount();
   QString DriveCaption(const TDiskObject& disk) const;
@@ -160,6 +182,7 @@ class TFrmFRMain final : public TTarnWindow {
   QLabel* lblnopre = nullptr;
   QMenu* pmSystem = nullptr;
   QMenu* pmLang = nullptr;
+  QMenu* pmfile = nullptr;
   QAction* actOpenImage = nullptr;
   QPointer<TFrmProgressModal> FrmProgressModal;
 };

@@ -98,7 +98,8 @@ class MainWindowTest : public QObject {
     const QAbstractItemModel* tree = w.FolderTree()->model();
     QCOMPARE(tree->rowCount(), 2);
     QCOMPARE(tree->index(0, 0).data().toString(), TranslateText("FileRecovery", "AllFiles", "AllFiles"));
-    QCOMPARE(tree->index(1, 0).data().toString(), QStringLiteral("fat32.img/"));
+    // The volume node carries the drive's display name.
+    QCOMPARE(tree->index(1, 0).data().toString(), QStringLiteral("RESTOVO32 (fat32.img)"));
     QVERIFY(w.FolderTree()->isExpanded(tree->index(1, 0)));
     QVERIFY(w.FileListModel()->rowCount() > 0);
     QVERIFY(w.isEnabled());
@@ -220,7 +221,7 @@ class MainWindowTest : public QObject {
     w.DriveBox()->setCurrentIndex(0);
     w.btnsearchClick();
     QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
-    QCOMPARE(w.FolderTree()->model()->index(1, 0).data().toString(), QStringLiteral("fs.ntfs#1/"));
+    QCOMPARE(w.FolderTree()->model()->index(1, 0).data().toString(), QStringLiteral("fs.ntfs#1"));
   }
 
   void DeviceChangesKeepTheChosenDrive() {

@@ -81,8 +81,10 @@ class ScreenshotTest : public QObject {
     w.DriveBox()->setCurrentIndex(0);
     w.btnsearchClick();
     QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
-    // The volume's folder, so the list shows files with their folders.
-    w.FolderTree()->setCurrentIndex(w.FolderTree()->model()->index(1, 0));
+    // "All Files": every deleted file with its verdict; two of them ticked.
+    w.FolderTree()->setCurrentIndex(w.FolderTree()->model()->index(0, 0));
+    w.FileListModel()->SetChecked(0, true);
+    w.FileListModel()->SetChecked(2, true);
     Shoot(QStringLiteral("3-after-scan.png"));
 
     SetLanguage(QStringLiteral("简体中文"));

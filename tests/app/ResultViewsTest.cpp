@@ -1,0 +1,279 @@
+// The views of a finished scan: the folder tree with "All Files" and the recycle bin's
+// readable names, the file list's rows, ticks and header sorting.
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+#include <functional>
+
+#include "FileListModel.h"
+#include "TTarnDirectCombobox.h"
+#include "Translation.h"
+#include "Umain.h"
+
+using namespace restovo;
+
+namespace {
+
+QString Fixture(const char* name) { return qEnvironmentVariable("RESTOVO_FIXTURES") + QLatin1Char('/') + name; }
+
+TMainWindowOptions TestOptions() {
+  TMainWindowOptions o;
+  o.ListMachineDrives = false;
+  o.WatchDevices = false;
+  return o;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QTest::qWait(10);
+  return done();
+}
+
+bool Run(const QString& program, const QStringList& args) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
+  env.insert(QStringLiteral("MTOOLSRC"), QStringLiteral("/dev/null"));
+  p.setProcessEnvironment(env);
+  p.start(program, args);
+  return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QByteArray RecycleRecord(int version, const QString& path) {
+  QByteArray b;
+  auto put64 = [&b](quint64 v) {
+    for (int i = 0; i < 8; ++i) b.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put64(static_cast<quint64>(version));
+  put64(4096);                   // size of the recycled item
+  put64(0x01DA000000000000ull);  // when it was deleted
+  const QString withNul = path + QChar(0);
+  if (version == 2) {
+    const auto n = static_cast<quint32>(withNul.size());
+    for (int i = 0; i < 4; ++i) b.append(static_cast<char>((n >> (8 * i)) & 0xFF));
+  }
+  for (QChar c : withNul) {
+    b.append(static_cast<char>(c.unicode() & 0xFF));
+    b.append(static_cast<char>(c.unicode() >> 8));
+  }
+  if (version == 1) b.append(QByteArray(520 - 2 * withNul.size(), '\0'));
+  return b;
+}
+
+// A FAT volume whose recycle bin was emptied: the "$I" records and "$R" files deleted in
+// it, one record of each version, and one recycled file whose record is gone.
+QString MakeRecycleBinImage(const QTemporaryDir& dir) {
+  const QString image = dir.filePath("recycled.img");
+  const QString bin = QStringLiteral("::/$RECYCLE.BIN");
+  const QString user = bin + QStringLiteral("/S-1-5-21-1001");
+  if (!Run("mkfs.fat", {"-C", image, "4096"}) || !Run("mmd", {"-i", image, bin}) ||
+      !Run("mmd", {"-i", image, user})) {
+    return {};
+  }
+  const QList<QPair<QString, QByteArray>> files = {
+      {"$I1A2B3C.jpg", RecycleRecord(1, "C:\\Users\\x\\Pictures\\cat.jpg")},
+      {"$R1A2B3C.jpg", QByteArray(3000, 'j')},
+      {"$I7Q9W2E.docx", RecycleRecord(2, "C:\\Users\\x\\Documents\\Brief an Müller.docx")},
+      {"$R7Q9W2E.docx", QByteArray(5000, 'd')},
+      {"$RZZZZZZ.png", QByteArray(2000, 'p')},
+  };
+  for (const auto& [name, content] : files) {
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()) return {};
+    f.close();
+    if (!Run("mcopy", {"-i", image, dir.filePath(name), user + QLatin1Char('/') + name})) return {};
+  }
+  if (!Run("mdel", {"-i", image, user + QStringLiteral("/*")})) return {};
+  return image;
+}
+
+QModelIndex FindNode(const QAbstractItemModel* model, const QString& caption, const QModelIndex& parent = {}) {
+  for (int r = 0; r < model->rowCount(parent); ++r) {
+    const QModelIndex i = model->index(r, 0, parent);
+    if (i.data().toString() == caption) return i;
+    if (const QModelIndex below = FindNode(model, caption, i); below.isValid()) return below;
+  }
+  return {};
+}
+
+QStringList Column(const TFileListModel* model, int column) {
+  QStringList out;
+  for (int r = 0; r < model->rowCount(); ++r) out << model->index(r, column).data().toString();
+  return out;
+}
+
+}  // namespace
+
+class ResultViewsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    if (!QFile::exists(Fixture("fat32.img"))) QSKIP("fixture images not built");
+    ListLanguages();
+    SetLanguage(QStringLiteral("English"));
+  }
+
+  void TreeAndListOfAFinishedScan() {
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(Fixture("fat32.img")), 1);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
+    const QAbstractItemModel* tree = w.FolderTree()->model();
+    QCOMPARE(tree->rowCount(), 2);
+    QCOMPARE(tree->index(0, 0).data().toString(), QStringLiteral("All Files"));
+    const QModelIndex volume = tree->index(1, 0);
+    QVERIFY(w.FolderTree()->isExpanded(volume));
+    for (int r = 0; r < tree->rowCount(volume); ++r)
+      QVERIFY(!w.FolderTree()->isExpanded(tree->index(r, 0, volume)));
+    // "All Files" lists every record of the scan.
+    QCOMPARE(static_cast<std::size_t>(w.FileListModel()->rowCount()),
+             w.RecoveryHelper()->CurrentDisk->Scaner->Items.size());
+
+    // A folder: its rows, "-" for sub-folders, the path column from the volume's root.
+    const QModelIndex documents = FindNode(tree, QStringLiteral("Documents"));
+    QVERIFY(documents.isValid());
+    w.FolderTree()->setCurrentIndex(documents);
+    const TFileListModel* list = w.FileListModel();
+    QVERIFY(list->rowCount() > 0);
+    for (int r = 0; r < list->rowCount(); ++r) {
+      QCOMPARE(list->index(r, TFileListModel::colPath).data().toString(), QStringLiteral("fat32.img/Documents/"));
+      if (list->Item(r)->IsFolder) {
+        QCOMPARE(list->index(r, TFileListModel::colSize).data().toString(), QStringLiteral("-"));
+        QCOMPARE(list->index(r, TFileListModel::colState).data().toString(), QStringLiteral("-"));
+      }
+    }
+    // A double-click on a folder row opens it and selects its node.
+    for (int r = 0; r < list->rowCount(); ++r) {
+      TFileInfo* item = list->Item(r);
+      if (!item->IsFolder || !item->Children) continue;
+      w.ShowFolder(item);
+      QCOMPARE(w.FolderTree()->currentIndex().data().toString(), QString::fromStdString(item->Name));
+      QCOMPARE(static_cast<std::size_t>(list->rowCount()), item->Children->size());
+      break;
+    }
+  }
+
+  void RecycledFilesGetTheirNamesBack() {
+    QTemporaryDir dir;
+    const QString image = MakeRecycleBinImage(dir);
+    QVERIFY(!image.isEmpty());
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(image), 1);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
+    const QModelIndex bin = FindNode(w.FolderTree()->model(), QStringLiteral("Recycle Bin"));
+    QVERIFY2(bin.isValid(), "the recycle bin is shown under its readable name");
+    const QModelIndex user = FindNode(w.FolderTree()->model(), QStringLiteral("S-1-5-21-1001"));
+    QVERIFY(user.isValid());
+    w.FolderTree()->setCurrentIndex(user);
+    const QStringList names = Column(w.FileListModel(), TFileListModel::colName);
+    QVERIFY2(names.contains(QStringLiteral("cat.jpg")), qPrintable(names.join(", ")));
+    QVERIFY2(names.contains(QStringLiteral("Brief an Müller.docx")), qPrintable(names.join(", ")));
+    QVERIFY(names.contains(QStringLiteral("$RZZZZZZ.png")));  // its record is gone
+    QVERIFY(names.contains(QStringLiteral("$I1A2B3C.jpg")));
+    QCOMPARE(w.FileListModel()->index(0, TFileListModel::colPath).data().toString(),
+             QStringLiteral("recycled.img/Recycle Bin/S-1-5-21-1001/"));
+    // Categories go by the names given back: cat.jpg, $RZZZZZZ.png and the .jpg record are
+    // pictures; the letter and its .docx record documents.
+    QCOMPARE(w.Categories[catImages].Files.size(), std::size_t{3});
+    QCOMPARE(w.Categories[catDocuments].Files.size(), std::size_t{2});
+  }
+
+  void TicksAndSorting() {
+    TFrmFRMain w(TestOptions());
+    w.show();
+    // Records of our own: the list only needs names, sizes, times and verdicts.
+    std::vector<std::unique_ptr<TFileInfo>> records;
+    TFileItems items;
+    const std::tuple<const char*, std::int64_t, std::int32_t> rows[] = {
+        {"beta.txt", 300, rsGood}, {"Alpha.jpg", 10, rsPoor}, {"gamma.doc", 2000, rsLost}, {"delta.mp3", 5, rsVeryPoor}};
+    for (const auto& [name, size, state] : rows) {
+      records.push_back(NewFileInfo());
+      records.back()->Name = name;
+      records.back()->Size = size;
+      records.back()->State = state;
+      items.push_back(records.back().get());
+    }
+    w.ShowFolderContent(items);
+    TFileListModel* list = w.FileListModel();
+    auto* restore = w.findChild<QPushButton*>(QStringLiteral("btnrestore"));
+
+    for (int r = 0; r < 3; ++r) list->setData(list->index(r, 0), Qt::Checked, Qt::CheckStateRole);
+    list->setData(list->index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
+    QCOMPARE(list->CheckedCount(), 2);
+    QVERIFY(restore->isEnabled());
+    list->setData(list->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    list->setData(list->index(2, 0), Qt::Unchecked, Qt::CheckStateRole);
+    QCOMPARE(list->CheckedCount(), 0);
+    QVERIFY(!restore->isEnabled());
+    w.CheckAll();
+    QCOMPARE(list->CheckedCount(), 4);
+    QVERIFY(restore->isEnabled());
+    w.InvertChecks();
+    QCOMPARE(list->CheckedCount(), 0);
+    QVERIFY(!restore->isEnabled());
+
+    // Header clicks: the first on the size puts the smallest first, the second the largest;
+    // the first on the name sorts Z to A. Ticks travel with their rows.
+    list->setData(list->index(0, 0), Qt::Checked, Qt::CheckStateRole);  // beta.txt
+    struct Click {
+      int column;
+      QStringList names;
+    };
+    const Click clicks[] = {
+        {TFileListModel::colSize, {"delta.mp3", "Alpha.jpg", "beta.txt", "gamma.doc"}},
+        {TFileListModel::colSize, {"gamma.doc", "beta.txt", "Alpha.jpg", "delta.mp3"}},
+        {TFileListModel::colName, {"gamma.doc", "delta.mp3", "beta.txt", "Alpha.jpg"}},
+        {TFileListModel::colName, {"Alpha.jpg", "beta.txt", "delta.mp3", "gamma.doc"}},
+        {TFileListModel::colState, {"gamma.doc", "delta.mp3", "Alpha.jpg", "beta.txt"}},
+    };
+    QHeaderView* header = w.FileList()->horizontalHeader();
+    for (const Click& c : clicks) {
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(c.column) + 5, header->height() / 2));
+      QCOMPARE(Column(list, TFileListModel::colName), c.names);
+    }
+    QCOMPARE(list->CheckedItems(), TFileItems{records[0].get()});
+
+    // "Poor" with its icon, and again after a language switch.
+    const int poorRow = static_cast<int>(Column(list, TFileListModel::colName).indexOf("Alpha.jpg"));
+    QCOMPARE(list->index(poorRow, TFileListModel::colState).data().toString(), QStringLiteral("Poor"));
+    QVERIFY(!list->index(poorRow, TFileListModel::colState).data(Qt::DecorationRole).value<QIcon>().isNull());
+    SetLanguage(QStringLiteral("Deutsch"));
+    const QString german = TranslateText("FileRecovery", "Poor", "Poor");
+    QCOMPARE(list->index(poorRow, TFileListModel::colState).data().toString(), german);
+    SetLanguage(QStringLiteral("English"));
+    QCOMPARE(list->index(poorRow, TFileListModel::colState).data().toString(), QStringLiteral("Poor"));
+    // Rebuilding the view clears every tick.
+    w.ShowFolderContent(items);
+    QCOMPARE(list->CheckedCount(), 0);
+    QVERIFY(!restore->isEnabled());
+    w.ShowFolderContent({});
+  }
+
+  void DatesAndSizesInTheUsersFormat() {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    qputenv("TZ", "UTC0");
+    tzset();
+    // 2024-06-15 00:00:00 UTC: midnight shows the date alone.
+    const FILETIME midnight = UnixTimeToFileTime(1718409600);
+    QCOMPARE(TFileListModel::DateText(midnight), QLocale().toString(QDate(2024, 6, 15), QLocale::ShortFormat));
+    const QString withTime = TFileListModel::DateText(midnight + 10000000ull * 3723);
+    QVERIFY(withTime.startsWith(QLocale().toString(QDate(2024, 6, 15), QLocale::ShortFormat) + QLatin1Char(' ')));
+    QVERIFY(withTime.contains(QStringLiteral("1:02:03")));
+  }
+};
+
+QTEST_MAIN(ResultViewsTest)
+#include "ResultViewsTest.moc"
