@@ -4,7 +4,9 @@
 #include <QIcon>
 #include <QLocale>
 #include <algorithm>
+#include <locale>
 #include <numeric>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -14,6 +16,18 @@
 namespace restovo {
 
 namespace {
+
+// Sizes with the user's thousands separators ("1,023 Bytes", "1.023 Bytes").
+const std::locale& UserLocale() {
+  static const std::locale locale = [] {
+    try {
+      return std::locale("");
+    } catch (const std::runtime_error&) {
+      return std::locale::classic();
+    }
+  }();
+  return locale;
+}
 
 const char16_t* const kStateIcons[] = {u"state-good", u"state-poor", u"state-verypoor", u"state-lost"};
 
@@ -212,7 +226,8 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole) {
     switch (column) {
       case colName: return QString::fromStdString(item->Name);
-      case colSize: return item->IsFolder ? QStringLiteral("-") : QString::fromStdString(FormatFileSize(item->Size));
+      case colSize:
+        return item->IsFolder ? QStringLiteral("-") : QString::fromStdString(FormatFileSize(item->Size, UserLocale()));
       case colDate: return DateText(item->LastWriteTime);
       case colState:
         if (item->IsFolder) return QStringLiteral("-");
