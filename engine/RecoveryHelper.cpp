@@ -140,6 +140,9 @@ void TRecoveryHelper::StartScan(int index) {
       if (Bridge) Bridge->WaitServing([this] { return ScanThread->Finished(); });
       ScanThread.reset();
     }
+    // Scanning from now on, not only once the worker has said so: a Stop right after this
+    // (the window closing) must find the scan to stop.
+    Status.store(stScanning, std::memory_order_release);
     ScanThread = std::make_unique<TScanThread>(this);
   } else {
     RunScan(CurrentDisk);
@@ -162,9 +165,17 @@ void TRecoveryHelper::RunScan(TDiskObject* disk) {
   if (disk == nullptr) return;
   ScanNotify(stScanning, OnScanStart);
   CurrentDisk = disk;
+  // Stopped before the worker got this far (the window closed right after "Search").
+  if (StopRequested) {
+    ScanNotify(stStopped, OnScanStopped);
+    return;
+  }
   try {
     if (!disk->Scaner) disk->Scaner = CreateScaner(disk);
-    if (disk->Scaner) disk->Scaner->KeepStoppedResults = KeepStoppedResults;
+    if (disk->Scaner) {
+      disk->Scaner->KeepStoppedResults = KeepStoppedResults;
+      if (StopRequested) disk->Scaner->Stop = true;
+    }
     if (!disk->Scaner) {
       ScanError(kNoDiskInfoText);
       return;

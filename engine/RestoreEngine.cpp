@@ -119,6 +119,8 @@ void TRecoveryHelper::Restore(const TFileItems& files, const std::string& destDi
       if (Bridge) Bridge->WaitServing([this] { return RestoreThread->Finished(); });
       RestoreThread.reset();
     }
+    // Restoring from now on, so a Stop before the worker reports its start still ends it.
+    Status.store(stRestoring, std::memory_order_release);
     RestoreThread = std::make_unique<TRestoreThread>(this, files, destDir);
   } else {
     RunRestore(files, destDir);

@@ -170,6 +170,26 @@ TEST(RecoveryHelper, StopEndsARunningScanWithoutDone) {
   EXPECT_LT(helper.CurrentDisk->Scaner->Items.size(), 300u);
 }
 
+TEST(RecoveryHelper, StopRightAfterStartEndsTheScanBeforeItRuns) {
+  // The window closes just after "Search": the worker has not said it started, so the
+  // status still reads as before. Stop must still end it, at once.
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  auto device = std::make_shared<SlowDevice>(ManyFolders(300));
+  helper.AddDrive(MemoryDrive(device, "slow"));
+  device->DelayMs = 10;
+  helper.StartScan(0);
+  const auto stopAt = std::chrono::steady_clock::now();
+  helper.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 1s);
+  const auto events = log.Snapshot();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "done"), 0);
+  EXPECT_GE(std::count(events.begin(), events.end(), "stopped"), 1);
+  EXPECT_EQ(helper.GetStatus(), stStopped);
+  EXPECT_EQ(helper.ScanThread, nullptr);
+}
+
 TEST(RecoveryHelper, ANewScanFreesThePreviousScanersRecords) {
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, false);
