@@ -107,8 +107,13 @@ TFrmFRMain::~TFrmFRMain() {
   if (FileModel) FileModel->Clear();
   if (TreeModel) TreeModel->clear();
   if (Helper) {
-    const TRecoveryStatus status = Helper->GetStatus();
-    if (status == stScanning || status == stRestoring) Helper->Stop();
+    // What a worker still hands over while it ends must not reach this half-gone window.
+    Helper->OnScanStart = nullptr;
+    Helper->OnScanProgress = nullptr;
+    Helper->OnScanDone = nullptr;
+    Helper->OnScanStopped = nullptr;
+    Helper->OnScanError = nullptr;
+    Helper->Stop();
   }
   Helper.reset();
 }
@@ -400,6 +405,11 @@ void TFrmFRMain::btnsearchClick() { BeginScan(); }
 void TFrmFRMain::BeginScan() {
   Helper->Threaded = true;
   const int index = cbbDrive->currentIndex();
+  if (index < 0 || static_cast<std::size_t>(index) >= Helper->Disks.size()) return;
+  // Starting a scan frees the previous scan's records at once, before the worker reports
+  // its start: the views must let go of them first, or a repaint in between reads freed
+  // memory.
+  ClearResults();
   // The drive box and the coordinator list the same drives in the same order.
   Helper->StartScan(index);
 }
@@ -577,7 +587,12 @@ std::string TFrmFRMain::RecycledOriginalName(const std::string& name) {
   for (TFileInfo* info : RecycleInfoList) {
     if (info->Name != key) continue;
     std::vector<std::byte> content;
-    if (!Helper->ReadToMemory(info, content, info->Size)) return name;
+    // A record that cannot be read leaves the recycled name as it is.
+    try {
+      if (!Helper->ReadToMemory(info, content, std::min<std::int64_t>(info->Size, 65536))) return name;
+    } catch (const std::exception&) {
+      return name;
+    }
     const std::string original = ReadRecycleInfoName(content);
     return original.empty() ? name : original;
   }

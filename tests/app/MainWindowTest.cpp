@@ -160,6 +160,31 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.RecoveryHelper()->GetStatus(), stStopped);
   }
 
+  void ClosingTheWindowDuringAScanStopsIt() {
+    QTemporaryDir dir;
+    const QString image = dir.filePath("slow.img");
+    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                               {qEnvironmentVariable("RESTOVO_SLOW_FAT32"), image}),
+             0);
+    // Closed while the dialog shows, and deleted before the worker has even said it started
+    // (a scan of another drive had ended just before).
+    for (bool viaClose : {true, false}) {
+      auto* w = new TFrmFRMain(TestOptions());
+      w->show();
+      QCOMPARE(w->OpenImage(Fixture("fat12.img")), 1);
+      w->btnsearchClick();
+      QVERIFY(WaitFor([&] { return w->FileListModel()->rowCount() > 0; }));
+      QCOMPARE(w->OpenImage(image), 1);
+      w->btnsearchClick();
+      if (viaClose) QVERIFY(WaitFor([&] { return w->ProgressModal() && w->ProgressModal()->isVisible(); }));
+      QElapsedTimer t;
+      t.start();
+      if (viaClose) QVERIFY(w->close());
+      delete w;  // the coordinator stops the worker and waits for it
+      QVERIFY(t.elapsed() < 3000);
+    }
+  }
+
   void AFailedScanShowsAnErrorAndForgetsTheOldResults() {
     QTemporaryDir dir;
     const QString first = dir.filePath("first.img");
@@ -222,6 +247,24 @@ class MainWindowTest : public QObject {
     w.btnsearchClick();
     QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
     QCOMPARE(w.FolderTree()->model()->index(1, 0).data().toString(), QStringLiteral("fs.ntfs#1"));
+    // Both samples hold the same deleted files: pictures, sounds, films and a letter.
+    for (int drive : {0, 1}) {
+      if (drive == 1) {
+        w.DriveBox()->setCurrentIndex(1);
+        w.btnsearchClick();
+        // Done when the tree shows the second volume (the status still says "done" from the
+        // first scan until the worker starts).
+        const bool shown = WaitFor([&] {
+          return w.FolderTree()->model()->index(1, 0).data().toString() == QStringLiteral("fs.vfat#1");
+        });
+        if (!shown) qWarning() << w.FolderTree()->model()->index(1, 0).data() << w.DriveBox()->currentText();
+        QVERIFY(shown);
+      }
+      QCOMPARE(w.Categories[catImages].Files.size(), std::size_t{5});
+      QCOMPARE(w.Categories[catAudios].Files.size(), std::size_t{2});
+      QCOMPARE(w.Categories[catVideos].Files.size(), std::size_t{3});
+      QCOMPARE(w.Categories[catDocuments].Files.size(), std::size_t{1});
+    }
   }
 
   void DeviceChangesKeepTheChosenDrive() {
