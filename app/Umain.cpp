@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -30,6 +29,7 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -178,7 +178,6 @@ void TFrmFRMain::BuildLayout() {
   lsttype->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeModel = new QStandardItemModel(this);
   lsttype->setModel(TreeModel);
-  connect(lsttype, &QTreeView::clicked, this, &TFrmFRMain::TreeNodeChosen);
   connect(lsttype->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { TreeNodeChosen(current); });
   // The advertising panel lives here; it stays folded until there is something to show.
