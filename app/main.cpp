@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "RestovoStyle.h"
+#include "TTarnDirectCombobox.h"
 #include "Translation.h"
 #include "Umain.h"
 
@@ -22,7 +23,11 @@ int main(int argc, char** argv) {
 
   restovo::TFrmFRMain window;
   window.show();
-  const QStringList args = QApplication::arguments().mid(1);
-  for (const QString& path : args) window.OpenImage(path);
+  // The first image named is the one chosen for "Search".
+  int first = -1;
+  for (const QString& path : QApplication::arguments().mid(1)) {
+    if (window.OpenImage(path) > 0 && first < 0) first = window.DriveBox()->currentIndex();
+  }
+  if (first >= 0) window.DriveBox()->setCurrentIndex(first);
   return QApplication::exec();
 }
