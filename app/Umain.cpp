@@ -357,6 +357,18 @@ void TFrmFRMain::FillDriveBox() {
 
 int TFrmFRMain::OpenImage(const QString& path, bool quiet) {
   const QFileInfo info(path);
+  // A device the user may not read (the usual case without administrator rights) gets
+  // the message that says how to start the program with them.
+  if (info.exists() && !info.isReadable() && !info.isFile() && !info.isDir()) {
+    if (!quiet)
+      ShowMsg(mkError,
+              Tr("FileRecovery", "NeedRights",
+                 "Restovo has no permission to read this device. Start it with administrator rights, for "
+                 "example: pkexec restovo") +
+                  QLatin1Char('\n') + path,
+              mbOK);
+    return 0;
+  }
   if (!info.exists() || !info.isReadable() || info.isDir()) {
     const QString why = !info.exists() ? QString::fromLocal8Bit(std::strerror(ENOENT))
                         : info.isDir() ? QString::fromLocal8Bit(std::strerror(EISDIR))
