@@ -465,14 +465,7 @@ void TFrmFRMain::ScanFinished() {
 }
 
 void TFrmFRMain::ScanStopped() {
-  lsttype->setUpdatesEnabled(false);
-  TreeModel->clear();
-  ActiveTreeNode = QPersistentModelIndex();
-  CurrentList.clear();
-  RecycleInfoList.clear();
-  for (TFilterResult& c : Categories) c.Files.clear();
-  lsttype->setUpdatesEnabled(true);
-  FileModel->Clear();
+  ClearResults();
   ShowStatus(Tr("FileRecovery", "ScanStopped", "The scan has been canceled."));
 }
 

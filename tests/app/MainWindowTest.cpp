@@ -19,19 +19,12 @@
 #include "TTarnMessageBox.h"
 #include "Translation.h"
 #include "Umain.h"
+#include "AppTestSupport.h"
 
 using namespace restovo;
+using namespace restovo::test;
 
 namespace {
-
-QString Fixture(const char* name) { return qEnvironmentVariable("RESTOVO_FIXTURES") + QLatin1Char('/') + name; }
-
-TMainWindowOptions TestOptions() {
-  TMainWindowOptions o;
-  o.ListMachineDrives = false;
-  o.WatchDevices = false;
-  return o;
-}
 
 // Answers the next message box with its default button and records what it said.
 struct TBoxWatcher {
@@ -54,13 +47,6 @@ struct TBoxWatcher {
     Timer.start();
   }
 };
-
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < ms) QTest::qWait(10);
-  return done();
-}
 
 }  // namespace
 
@@ -126,16 +112,25 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.ProgressModal()->isVisible());
     w.WMScanProgress(kScanProgressTag, 99);
     QCOMPARE(bar->value(), 41);
-    // A report with a total of 0 posts 0, not a division fault.
+    // The worker's report becomes a percentage within 0 to 100: a total of 0 gives 0, a
+    // position past the total 100.
+    w.ScanStarted();
     w.ScanProgress(0, 5);
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), 0);
+    w.ScanProgress(1000, 250);
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), 25);
+    w.ScanProgress(10, 50);
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), 100);
+    w.CancelOperation();
   }
 
   void CancelStopsTheScanAndEmptiesTheViews() {
     QTemporaryDir dir;
     const QString image = dir.filePath("slow.img");
-    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                               {qEnvironmentVariable("RESTOVO_SLOW_FAT32"), image}),
-             0);
+    QVERIFY(MakeSlowImage(image));
     TFrmFRMain w(TestOptions());
     w.show();
     QCOMPARE(w.OpenImage(image), 1);
@@ -163,9 +158,7 @@ class MainWindowTest : public QObject {
   void ClosingTheWindowDuringAScanStopsIt() {
     QTemporaryDir dir;
     const QString image = dir.filePath("slow.img");
-    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                               {qEnvironmentVariable("RESTOVO_SLOW_FAT32"), image}),
-             0);
+    QVERIFY(MakeSlowImage(image));
     // Closed while the dialog shows, and deleted before the worker has even said it started
     // (a scan of another drive had ended just before).
     for (bool viaClose : {true, false}) {

@@ -16,26 +16,12 @@
 #include "TTarnDirectCombobox.h"
 #include "Translation.h"
 #include "Umain.h"
+#include "AppTestSupport.h"
 
 using namespace restovo;
+using namespace restovo::test;
 
 namespace {
-
-QString Fixture(const char* name) { return qEnvironmentVariable("RESTOVO_FIXTURES") + QLatin1Char('/') + name; }
-
-TMainWindowOptions TestOptions() {
-  TMainWindowOptions o;
-  o.ListMachineDrives = false;
-  o.WatchDevices = false;
-  return o;
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < ms) QTest::qWait(10);
-  return done();
-}
 
 bool Run(const QString& program, const QStringList& args) {
   QProcess p;

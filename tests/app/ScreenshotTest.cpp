@@ -15,21 +15,10 @@
 #include "TTarnDirectCombobox.h"
 #include "Translation.h"
 #include "Umain.h"
+#include "AppTestSupport.h"
 
 using namespace restovo;
-
-namespace {
-
-QString Fixture(const char* name) { return qEnvironmentVariable("RESTOVO_FIXTURES") + QLatin1Char('/') + name; }
-
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < ms) QTest::qWait(20);
-  return done();
-}
-
-}  // namespace
+using namespace restovo::test;
 
 class ScreenshotTest : public QObject {
   Q_OBJECT
@@ -70,8 +59,7 @@ class ScreenshotTest : public QObject {
 
     QTemporaryDir dir;
     const QString slow = dir.filePath("slow.img");
-    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {qEnvironmentVariable("RESTOVO_SLOW_FAT32"), slow}),
-             0);
+    QVERIFY(MakeSlowImage(slow));
     QVERIFY(w.OpenImage(slow) > 0);
     w.btnsearchClick();
     QVERIFY(WaitFor([&] { return w.ProgressModal() && w.ProgressModal()->isVisible(); }));

@@ -146,15 +146,19 @@ TEST(RecoveryHelper, UnthreadedScanRunsInTheCaller) {
   EXPECT_EQ(helper.CurrentDisk->Scaner->Items.size(), 3u);
 }
 
-TEST(RecoveryHelper, StopEndsARunningScanWithoutDone) {
-  TQueueBridge bridge;
-  TRecoveryHelper helper(&bridge, false);
-  EventLog log(helper);
-  // 300 folders at 10 ms a read: three seconds and more if nothing stops it.
+// Starts a scan of 300 folders at 10 ms a read: three seconds and more if nothing stops it.
+void StartSlowScan(TRecoveryHelper& helper) {
   auto device = std::make_shared<SlowDevice>(ManyFolders(300));
   helper.AddDrive(MemoryDrive(device, "slow"));
   device->DelayMs = 10;
   helper.StartScan(0);
+}
+
+TEST(RecoveryHelper, StopEndsARunningScanWithoutDone) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  StartSlowScan(helper);
   bridge.WaitServing([&] { return !log.Snapshot().empty() && log.ProgressCount() > 0; });
   const auto stopAt = std::chrono::steady_clock::now();
   helper.Stop();
@@ -176,10 +180,7 @@ TEST(RecoveryHelper, StopRightAfterStartEndsTheScanBeforeItRuns) {
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, false);
   EventLog log(helper);
-  auto device = std::make_shared<SlowDevice>(ManyFolders(300));
-  helper.AddDrive(MemoryDrive(device, "slow"));
-  device->DelayMs = 10;
-  helper.StartScan(0);
+  StartSlowScan(helper);
   const auto stopAt = std::chrono::steady_clock::now();
   helper.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 1s);

@@ -1,0 +1,41 @@
+// What the window's test programs share: fixture paths, a window without the machine's
+// drives, waiting with the event loop running, and a volume whose scan runs for seconds.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QString>
+#include <QTest>
+#include <functional>
+
+#include "Umain.h"
+
+namespace restovo::test {
+
+inline QString Fixture(const char* name) {
+  return qEnvironmentVariable("RESTOVO_FIXTURES") + QLatin1Char('/') + QLatin1String(name);
+}
+
+// Only the images a test opens: no block devices of this machine, no udev.
+inline TMainWindowOptions TestOptions() {
+  TMainWindowOptions o;
+  o.ListMachineDrives = false;
+  o.WatchDevices = false;
+  return o;
+}
+
+// Runs the event loop until done() or ms have passed; returns done().
+inline bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QTest::qWait(10);
+  return done();
+}
+
+// A FAT32 image whose scan takes seconds (tests/cli/make-slow-fat32.py); true when made.
+inline bool MakeSlowImage(const QString& path) {
+  return QProcess::execute(QStringLiteral("/usr/bin/python3"), {qEnvironmentVariable("RESTOVO_SLOW_FAT32"), path}) ==
+         0;
+}
+
+}  // namespace restovo::test
