@@ -131,12 +131,11 @@ int RunRestore(const std::vector<std::string>& args) {
   // What is asked for: matching files, and the folders above them.
   const TDiskScaner* scaner = disk->Scaner.get();
   auto selection = std::make_shared<std::unordered_set<const TFileInfo*>>();
+  const TNamePatterns wanted(patterns);
   std::int64_t wantedFiles = 0;
   for (const TFileInfo* item : CollectTree(scaner->RootItem)) {
     if (item->IsFolder) continue;
-    bool matches = patterns.empty();
-    for (const std::string& p : patterns) matches = matches || MatchWildcard(p, item->Name);
-    if (!matches || !UnderPrefix(RelativePath(item), prefix)) continue;
+    if (!wanted.Matches(item->Name) || !UnderPrefix(RelativePath(item), prefix)) continue;
     ++wantedFiles;
     for (const TFileInfo* p = item; p != nullptr && selection->insert(p).second; p = p->Parent) {
     }
