@@ -6,7 +6,13 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -14,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
@@ -34,6 +41,7 @@
 #include <cstring>
 
 #include "DeviceMonitor.h"
+#include "Destination.h"
 #include "FileCategories.h"
 #include "FileListModel.h"
 #include "QtBridge.h"
@@ -43,6 +51,7 @@
 #include "TTarnSearchBox.h"
 #include "Translation.h"
 #include "UProgressModal.h"
+#include "Wildcard.h"
 
 namespace restovo {
 
@@ -106,15 +115,11 @@ TFrmFRMain::~TFrmFRMain() {
   // The views point at records the coordinator owns: empty them before it goes.
   if (FileModel) FileModel->Clear();
   if (TreeModel) TreeModel->clear();
-  if (Helper) {
-    // What a worker still hands over while it ends must not reach this half-gone window.
-    Helper->OnScanStart = nullptr;
-    Helper->OnScanProgress = nullptr;
-    Helper->OnScanDone = nullptr;
-    Helper->OnScanStopped = nullptr;
-    Helper->OnScanError = nullptr;
-    Helper->Stop();
-  }
+  // What a worker still hands over while it ends must not reach this half-gone window.
+  // The handlers stay assigned (a worker may be reading them) and return at once.
+  Closing.store(true);
+  if (Helper) Helper->Stop();
+  if (BusyCursorSet) QApplication::restoreOverrideCursor();
   Helper.reset();
 }
 
@@ -145,6 +150,22 @@ void TFrmFRMain::BuildLayout() {
   cmbsearch = new TTarnSearchBox(pnlcontent);
   cmbsearch->setObjectName(QStringLiteral("cmbsearch"));
   cmbsearch->setMinimumWidth(180);
+  // A keyword longer than this is cut: matching a longer one says nothing more.
+  cmbsearch->LineEdit()->setMaxLength(80);
+  connect(cmbsearch, &TTarnSearchBox::ChoicePicked, this, &TFrmFRMain::cmbsearchChange);
+  connect(cmbsearch, &TTarnSearchBox::TextEdited, this, &TFrmFRMain::cmbsearchTextEdited);
+  connect(cmbsearch, &TTarnSearchBox::Cleared, this, &TFrmFRMain::cmbsearchExtraBtnClick);
+  pmedit = new QMenu(this);
+  pmedit->setObjectName(QStringLiteral("pmedit"));
+  connect(pmedit, &QMenu::aboutToShow, this, [this] {
+    const QLineEdit* edit = cmbsearch->LineEdit();
+    for (QAction* a : pmedit->actions()) {
+      const QString name = a->objectName();
+      if (name == u"pmcut" || name == u"pmcopy" || name == u"pmdelete") a->setEnabled(edit->hasSelectedText());
+      else if (name == u"pmselectall") a->setEnabled(!edit->text().isEmpty());
+    }
+  });
+  cmbsearch->SetEditMenu(pmedit);
   btnprv = new QToolButton(pnlcontent);
   btnprv->setObjectName(QStringLiteral("btnprv"));
   btnprv->setIcon(RestovoIcon(u"preview"));
@@ -222,6 +243,10 @@ void TFrmFRMain::BuildLayout() {
   // The list's menu: tick all, none or the inverse.
   pmfile = new QMenu(this);
   pmfile->setObjectName(QStringLiteral("pmfile"));
+  pmrestore = pmfile->addAction(QStringLiteral("Recovery the selected items."), this, &TFrmFRMain::RestoreSelected);
+  pmrestore->setObjectName(QStringLiteral("pmrestore"));
+  pmrestore->setIcon(RestovoIcon(u"restore"));
+  pmfile->addSeparator()->setObjectName(QStringLiteral("N1"));
   QAction* selectAll = pmfile->addAction(QStringLiteral("Select All items."), this, &TFrmFRMain::CheckAll);
   selectAll->setObjectName(QStringLiteral("pmSelectAll"));
   selectAll->setShortcut(QKeySequence::SelectAll);
@@ -232,7 +257,7 @@ void TFrmFRMain::BuildLayout() {
   lstFile->addAction(selectAll);
   lstFile->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(lstFile, &QWidget::customContextMenuRequested, this, [this](QPoint at) {
-    for (QAction* a : pmfile->actions()) a->setEnabled(FileModel->rowCount() > 0);
+    UpdateFileMenu();
     pmfile->popup(lstFile->viewport()->mapToGlobal(at));
   });
   auto* bottom = new QHBoxLayout;
@@ -245,6 +270,7 @@ void TFrmFRMain::BuildLayout() {
   btnrestore->setIcon(RestovoIcon(u"restore", Qt::white));
   SetPrimary(btnrestore);
   btnrestore->setEnabled(false);
+  connect(btnrestore, &QPushButton::clicked, this, &TFrmFRMain::btnrestoreClick);
   bottom->addWidget(lblinfo, 1);
   bottom->addWidget(btnrestore);
   middleLayout->addWidget(lstFile, 1);
@@ -313,13 +339,40 @@ void TFrmFRMain::CreateCoordinator() {
   Helper = std::make_unique<TRecoveryHelper>(Bridge.get(), Options.ListMachineDrives);
   // The window empties its views after a stop, so a stop need not link what was found.
   Helper->KeepStoppedResults = false;
-  Helper->OnScanStart = [this](TRecoveryHelper*) { ScanStarted(); };
-  Helper->OnScanProgress = [this](TRecoveryHelper*, std::int64_t total, std::int64_t position) {
-    ScanProgress(total, position);
+  // Every handler returns at once once the window is closing: see the destructor.
+  Helper->OnScanStart = [this](TRecoveryHelper*) {
+    if (!Closing) ScanStarted();
   };
-  Helper->OnScanDone = [this](TRecoveryHelper*) { ScanFinished(); };
-  Helper->OnScanStopped = [this](TRecoveryHelper*) { ScanStopped(); };
-  Helper->OnScanError = [this](TRecoveryHelper*, const std::string&) { ScanFailed(); };
+  Helper->OnScanProgress = [this](TRecoveryHelper*, std::int64_t total, std::int64_t position) {
+    if (!Closing) ScanProgress(total, position);
+  };
+  Helper->OnScanDone = [this](TRecoveryHelper*) {
+    if (!Closing) ScanFinished();
+  };
+  Helper->OnScanStopped = [this](TRecoveryHelper*) {
+    if (!Closing) ScanStopped();
+  };
+  Helper->OnScanError = [this](TRecoveryHelper*, const std::string&) {
+    if (!Closing) ScanFailed();
+  };
+  Helper->OnRestoreStart = [this](TRecoveryHelper*, const std::string&) {
+    if (!Closing) RestoreStarted();
+  };
+  Helper->OnRestoreProgress = [this](TRecoveryHelper*, const std::string& name, std::int32_t percent) {
+    if (!Closing) RestoreProgress(name, percent);
+  };
+  Helper->OnRestoreDone = [this](TRecoveryHelper*) {
+    if (!Closing) RestoreFinished();
+  };
+  Helper->OnRestoreStopped = [this](TRecoveryHelper*) {
+    if (!Closing) RestoreStopped();
+  };
+  Helper->OnRestoreError = [this](TRecoveryHelper*, const std::string& message) {
+    if (!Closing) RestoreFailed(QString::fromStdString(message));
+  };
+  Helper->OnFileExists = [this](TRecoveryHelper*, std::uint8_t& answer, const std::string&, bool& applyToAll) {
+    FileExistsAnswer(answer, applyToAll);
+  };
   FillDriveBox();
 }
 
@@ -348,7 +401,7 @@ void TFrmFRMain::FillDriveBox() {
   }
   if (kept >= 0) cbbDrive->setCurrentIndex(kept);
   else if (cbbDrive->count() > 0) cbbDrive->setCurrentIndex(0);
-  btnsearch->setEnabled(cbbDrive->count() > 0);
+  UpdateActionState();
   const QString noDrives =
       Tr("FileRecovery", "NoDrives", "No drive to scan. Open a disk image or plug in a card or stick.");
   if (cbbDrive->count() == 0 && FileModel->rowCount() == 0) ShowStatus(noDrives);
@@ -414,6 +467,8 @@ void TFrmFRMain::OpenImageDialog() {
 void TFrmFRMain::btnsearchClick() { BeginScan(); }
 
 void TFrmFRMain::BeginScan() {
+  // A restore from the list's menu leaves the window free; its records must stay.
+  if (IsBusy()) return;
   Helper->Threaded = true;
   const int index = cbbDrive->currentIndex();
   if (index < 0 || static_cast<std::size_t>(index) >= Helper->Disks.size()) return;
@@ -457,8 +512,11 @@ void TFrmFRMain::ScanFinished() {
   }
   FillFolderTree(disk->Scaner->RootItem);
   SortIntoCategories();
-  CurrentList = Categories[catAllFiles].Files;
-  ShowCurrentList();
+  const int k = CategoryIndex();
+  CurrentList = Categories[k >= 0 ? static_cast<std::size_t>(k) : static_cast<std::size_t>(catAllFiles)].Files;
+  const QString keyword = cmbsearch->Text();
+  if (k < 0 && !keyword.isEmpty() && keyword != Tr("FileRecovery", "KeyWord", "Input KeyWord")) ApplyKeywordFilter();
+  else ShowCurrentList();
   // Give the scan's working memory back to the system; the records stay.
   malloc_trim(0);
   ApplyPendingDeviceChange();
@@ -519,6 +577,7 @@ void TFrmFRMain::ClearResults() {
   TreeModel->clear();
   ActiveTreeNode = QPersistentModelIndex();
   CurrentList.clear();
+  FilteredList.clear();
   RecycleInfoList.clear();
   for (TFilterResult& c : Categories) c.Files.clear();
   FileModel->Clear();
@@ -638,7 +697,12 @@ void TFrmFRMain::TreeNodeChosen(const QModelIndex& index) {
 
 void TFrmFRMain::ShowFolderContent(const TFileItems& list) {
   CurrentList = list;
-  ShowCurrentList();
+  if (CategoryIndex() < 0) {
+    ApplyKeywordFilter();
+  } else {
+    ApplyCategoryFilter();
+    ShowCurrentList();
+  }
 }
 
 void TFrmFRMain::ShowFolder(TFileInfo* folder) {
@@ -663,8 +727,12 @@ void TFrmFRMain::SelectTreeNodeOf(TFileInfo* record) {
   }
 }
 
-void TFrmFRMain::ShowCurrentList() {
-  FileModel->SetItems(CurrentList);
+void TFrmFRMain::ShowCurrentList() { ShowList(CurrentList); }
+
+void TFrmFRMain::ShowFilteredList() { ShowList(FilteredList); }
+
+void TFrmFRMain::ShowList(const TFileItems& list) {
+  FileModel->SetItems(list);
   UpdateStatusCount();
   UpdateActionState();
 }
@@ -673,7 +741,23 @@ void TFrmFRMain::CheckAll() { FileModel->CheckAll(); }
 void TFrmFRMain::CheckNone() { FileModel->CheckNone(); }
 void TFrmFRMain::InvertChecks() { FileModel->InvertChecks(); }
 
-void TFrmFRMain::UpdateActionState() { btnrestore->setEnabled(FileModel->CheckedCount() > 0); }
+void TFrmFRMain::UpdateActionState() {
+  const bool busy = IsBusy();
+  btnrestore->setEnabled(FileModel->CheckedCount() > 0 && !busy);
+  btnsearch->setEnabled(cbbDrive->count() > 0 && !busy);
+}
+
+bool TFrmFRMain::IsBusy() const {
+  if (!Helper) return false;
+  const TRecoveryStatus status = Helper->GetStatus();
+  return status == stScanning || status == stRestoring;
+}
+
+void TFrmFRMain::UpdateFileMenu() {
+  const bool rows = FileModel->rowCount() > 0;
+  for (QAction* a : pmfile->actions()) a->setEnabled(rows);
+  pmrestore->setEnabled(lstFile->selectionModel()->hasSelection() && !IsBusy());
+}
 
 void TFrmFRMain::lstFileHeadClick(int column) {
   if (column < 0 || column >= TFileListModel::colCount) return;
@@ -775,6 +859,8 @@ void TFrmFRMain::ApplyLanguage() {
                  Tr("GUI", "ButtonMenu", "Menu"));
   cmbsearch->SetClearHint(Tr("GUI", "ButtonDelete", "Delete"));
   cmbsearch->SetPlaceholder(Tr("FileRecovery", "KeyWord", "Input KeyWord"));
+  FillCategoryChoices();
+  BuildEditMenu();
   if (AllFilesNode && TreeModel->rowCount() > 0)
     TreeModel->item(0)->setText(Tr("FileRecovery", "AllFiles", "AllFiles"));
 
@@ -815,6 +901,7 @@ bool TFrmFRMain::event(QEvent* event) {
   if (event->type() == TWindowMessage::EventType()) {
     const auto* message = static_cast<TWindowMessage*>(event);
     if (message->Message == WM_SCANPROGRESS) WMScanProgress(message->WParam, message->LParam);
+    else if (message->Message == WM_RESTOREPROGRESS) WMRestoreProgress();
     else if (message->Message == WM_DEVICECHANGE) WMDeviceChange(message->WParam);
     return true;
   }
@@ -845,6 +932,290 @@ void TFrmFRMain::closeEvent(QCloseEvent* event) {
   }
   if (FrmProgressModal) FrmProgressModal->hide();
   TTarnWindow::closeEvent(event);
+}
+
+// ---- The search box --------------------------------------------------------------------
+
+void TFrmFRMain::FillCategoryChoices() {
+  struct Choice {
+    const char* key;
+    const char* caption;
+    const char16_t* icon;
+  };
+  static constexpr Choice kChoices[] = {{"Images", "Images", u"type-picture"},
+                                        {"Audios", "Audios", u"type-audio"},
+                                        {"Videos", "Videos", u"type-video"},
+                                        {"Document", "Docments", u"type-document"},
+                                        {"Compressed", "Archive", u"type-archive"},
+                                        {"Email", "Email", u"type-mail"}};
+  const QSignalBlocker block(cmbsearch);
+  cmbsearch->ClearChoices();
+  for (const Choice& c : kChoices) cmbsearch->AddChoice(RestovoIcon(c.icon), Tr("FileRecovery", c.key, c.caption));
+}
+
+int TFrmFRMain::CategoryIndex() const { return cmbsearch->ChosenIndex(); }
+
+void TFrmFRMain::cmbsearchChange(int index) {
+  // A category writes its extension mask into the box and filters by it.
+  if (index >= 0 && index < catAllFiles) cmbsearch->SetText(QString::fromStdString(Categories[index].Mask));
+  ApplyKeywordFilter();
+  LastFilterText = cmbsearch->Text();
+}
+
+void TFrmFRMain::cmbsearchTextEdited() {
+  // Keys that leave the text as it was (arrows, Home) filter nothing again.
+  if (cmbsearch->Text() == LastFilterText) return;
+  ApplyKeywordFilter();
+  LastFilterText = cmbsearch->Text();
+}
+
+void TFrmFRMain::cmbsearchExtraBtnClick() {
+  // The box has emptied itself: the whole view again, the focus to the list.
+  ApplyKeywordFilter();
+  LastFilterText.clear();
+  lstFile->setFocus();
+}
+
+void TFrmFRMain::ApplyKeywordFilter() {
+  FilteredList = CurrentList;
+  const QString keyword = cmbsearch->Text().trimmed();
+  if (!Filtering && !keyword.isEmpty() && keyword != u"File or folder name") {
+    ShowStatus(Tr("FileRecovery", "Filtering", "Filtering.."));
+    Filtering = true;
+    // A keyword with "(" or a character no file name holds shows the whole view.
+    const std::string k = keyword.toStdString();
+    try {
+      if (!keyword.contains(QLatin1Char('(')) && IsFilterTextValid(k)) FilteredList = FilterByPatterns(k, CurrentList);
+    } catch (const std::exception&) {
+      FilteredList = CurrentList;
+    }
+    Filtering = false;
+  }
+  UpdateActionState();
+  if (!Filtering) ShowFilteredList();
+}
+
+void TFrmFRMain::ApplyCategoryFilter() {
+  const int k = CategoryIndex();
+  if (k < 0 || k >= catAllFiles) {
+    ApplyKeywordFilter();
+    return;
+  }
+  // Folders stay, so the user can still walk down; files only of the chosen category.
+  TFileItems kept;
+  kept.reserve(CurrentList.size());
+  for (TFileInfo* record : CurrentList) {
+    if (!record) continue;
+    if (record->IsFolder || CategoryOf(Categories, record->Name) == k) kept.push_back(record);
+  }
+  CurrentList = std::move(kept);
+}
+
+void TFrmFRMain::BuildEditMenu() {
+  pmedit->clear();
+  QLineEdit* edit = cmbsearch->LineEdit();
+  auto add = [&](const char* key, const char* caption, QKeySequence::StandardKey keys, auto action) {
+    QAction* a = pmedit->addAction(TranslateText(QStringLiteral("Edit"), QString::fromLatin1(key), QString::fromLatin1(caption)));
+    a->setObjectName(QString::fromLatin1(key));
+    a->setShortcut(keys);
+    connect(a, &QAction::triggered, edit, action);
+  };
+  add("pmcut", "Cut", QKeySequence::Cut, &QLineEdit::cut);
+  add("pmcopy", "Copy", QKeySequence::Copy, &QLineEdit::copy);
+  add("pmpaste", "Paste", QKeySequence::Paste, &QLineEdit::paste);
+  add("pmdelete", "Delete", QKeySequence::Delete, &QLineEdit::del);
+  pmedit->addSeparator();
+  add("pmselectall", "Select All", QKeySequence::SelectAll, &QLineEdit::selectAll);
+}
+
+// ---- Restore ---------------------------------------------------------------------------
+
+void TFrmFRMain::btnrestoreClick() {
+  if (FileModel->CheckedCount() <= 0 || IsBusy()) return;
+  QString dir;
+  if (!BrowseForFolder(Tr("FileRecovery", "SelectDir", "Select folder to restore"), dir)) return;
+  RestoreTo(dir, FileModel->CheckedItems(), true);
+}
+
+void TFrmFRMain::RestoreSelected() {
+  if (IsBusy()) return;
+  QModelIndexList rows = lstFile->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  TFileItems records;
+  for (const QModelIndex& index : rows)
+    if (TFileInfo* record = FileModel->Item(index.row())) records.push_back(record);
+  if (records.empty()) return;
+  QString dir;
+  if (!BrowseForFolder(Tr("FileRecovery", "SelectDir", "Select folder to restore"), dir)) return;
+  RestoreTo(dir, records, false);
+}
+
+bool TFrmFRMain::BrowseForFolder(const QString& title, QString& path) {
+  if (FolderPicker) return FolderPicker(title, path);
+  const QString start = QFileInfo(path).isDir() ? path : QDir::homePath();
+  const QString chosen =
+      QFileDialog::getExistingDirectory(this, title, start, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+  if (chosen.isEmpty()) return false;
+  path = chosen;
+  return true;
+}
+
+bool TFrmFRMain::RestoreTo(const QString& dir, const TFileItems& records, bool withDialog) {
+  if (IsBusy()) return false;
+  TDiskObject* disk = Helper->CurrentDisk;
+  if (!disk || dir.isEmpty() || !disk->Scaner) {
+    TTarnMessageBox::Show(this, mkError, QStringLiteral("Error"), QStringLiteral("The path is invalid."), mbOK);
+    return false;
+  }
+  // Writing onto the scanned volume could overwrite the very files being recovered.
+  const std::string destination = QFile::encodeName(QDir::cleanPath(dir)).toStdString();
+  if (!CheckRestoreDestination(*disk, destination).empty()) {
+    ShowMsg(mkWarning, Tr("FileRecovery", "NoSameDrive", "For keep the data valid, please choose another drive to restore"),
+            mbOK);
+    return false;
+  }
+  RestoreList.clear();
+  for (TFileInfo* record : records)
+    if (record) RestoreList.push_back(record);
+  if (RestoreList.empty()) return false;
+  RestoreDir = dir;
+  if (withDialog) {
+    if (!FrmProgressModal) FrmProgressModal = new TFrmProgressModal(this);
+    FrmProgressModal->pb1->setMaximum(100);
+    FrmProgressModal->pb1->setValue(0);
+    FrmProgressModal->SetText(QString());
+    FrmProgressModal->show();
+    FrmProgressModal->raise();
+  }
+  Helper->Threaded = true;
+  Helper->Restore(RestoreList, destination);
+  // The pointer says "working" at once, not only when the worker reports its start.
+  SetBusyCursor(true);
+  UpdateActionState();
+  return true;
+}
+
+void TFrmFRMain::SetBusyCursor(bool busy) {
+  if (busy == BusyCursorSet) return;
+  BusyCursorSet = busy;
+  if (busy) QApplication::setOverrideCursor(Qt::BusyCursor);
+  else QApplication::restoreOverrideCursor();
+}
+
+void TFrmFRMain::RestoreStarted() {
+  SetBusyCursor(true);
+  if (FrmProgressModal && FrmProgressModal->isVisible()) FrmProgressModal->SetText(QString());
+  UpdateActionState();
+}
+
+void TFrmFRMain::RestoreProgress(const std::string& name, std::int32_t percent) {
+  // Called on the worker for every file and block: keep the latest report and post one
+  // message while none is waiting, so a million small files do not flood the event queue.
+  {
+    const std::lock_guard lock(RestoreProgressLock);
+    RestoreProgressName = QString::fromStdString(name);
+    RestoreProgressPercent = std::clamp<int>(percent, 0, 100);
+  }
+  if (!RestoreProgressPosted.exchange(true))
+    QCoreApplication::postEvent(this, new TWindowMessage(WM_RESTOREPROGRESS, 0, 0));
+}
+
+void TFrmFRMain::WMRestoreProgress() {
+  RestoreProgressPosted.store(false);
+  QString name;
+  int percent = 0;
+  {
+    const std::lock_guard lock(RestoreProgressLock);
+    name = RestoreProgressName;
+    percent = RestoreProgressPercent;
+  }
+  if (!FrmProgressModal || !FrmProgressModal->isVisible() || Helper->GetStatus() != stRestoring) return;
+  FrmProgressModal->pb1->setValue(percent);
+  FrmProgressModal->SetText(name);
+}
+
+void TFrmFRMain::RestoreFinished() {
+  SetBusyCursor(false);
+  if (FrmProgressModal) FrmProgressModal->hide();
+  lstFile->viewport()->update();
+  UpdateActionState();
+  // A stopped restore reports its end too, before the stop itself: that is no completion.
+  if (Helper->IsStopRequested()) return;
+  // The worker waits for this handler: the messages come once it has returned.
+  const TRestoreReport report = Helper->LastRestore;
+  const TFileItems restored = RestoreList;
+  const QString dir = RestoreDir;
+  QTimer::singleShot(0, this, [this, report, restored, dir] {
+    if (report.Failures.empty()) {
+      ShowMsg(mkInformation, Tr("Message", "RecoveryDone", "The files has been recoveried."), mbOK);
+    } else {
+      ReportRestoreFailures(QString(), mkWarning);
+    }
+    if (!QFileInfo(dir).isDir()) return;
+    if (restored.empty()) {
+      RevealInFileManager(dir, false);
+      return;
+    }
+    // The first item where it was written; restored under another name, nothing opens.
+    const QString first = QDir(dir).filePath(QString::fromStdString(restored.front()->Name));
+    if (QFileInfo::exists(first)) RevealInFileManager(first, true);
+  });
+}
+
+void TFrmFRMain::ReportRestoreFailures(QString text, TMsgKind kind) {
+  const std::vector<TRestoreFailure>& failures = Helper->LastRestore.Failures;
+  if (!failures.empty()) {
+    if (!text.isEmpty()) text += QStringLiteral("\n\n");
+    text += Tr("Message", "RestoreFailures", "%d of the files could not be restored as they were:")
+                .replace(QStringLiteral("%d"), QString::number(failures.size()));
+  }
+  QStringList lines;
+  for (const TRestoreFailure& f : failures)
+    lines << QString::fromStdString(f.Destination) + QStringLiteral(": ") + QString::fromStdString(f.Reason);
+  TMsgButtonTexts texts;
+  texts.Ok = Tr("GUI", "ButtonOK", "OK");
+  TTarnMessageBox::Show(this, kind, MsgKindCaption(kind), text, mbOK, texts, lines.join(QLatin1Char('\n')));
+}
+
+void TFrmFRMain::RestoreStopped() {
+  RestoreList.clear();
+  SetBusyCursor(false);
+  UpdateActionState();
+}
+
+void TFrmFRMain::RestoreFailed(const QString& message) {
+  // Nothing runs any longer: the pointer and the dialog go, and the user learns why.
+  SetBusyCursor(false);
+  if (FrmProgressModal) FrmProgressModal->hide();
+  UpdateActionState();
+  QTimer::singleShot(0, this, [this, message] { ReportRestoreFailures(message, mkError); });
+}
+
+void TFrmFRMain::FileExistsAnswer(std::uint8_t& answer, bool& applyToAll) {
+  // Never a question: the restored file takes a numbered name beside the existing one.
+  answer = eaKeepBoth;
+  applyToAll = false;
+}
+
+void TFrmFRMain::RevealInFileManager(const QString& path, bool select) {
+  LastRevealed = path;
+  if (!Options.OpenFileManager) return;
+  if (!select) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return;
+  }
+  const QString folder = QFileInfo(path).absolutePath();
+  // The desktop's file manager, with the item selected; the folder alone where no file
+  // manager answers on the session bus.
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+  call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+  auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [folder](QDBusPendingCallWatcher* w) {
+    if (w->isError()) QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    w->deleteLater();
+  });
 }
 
 }  // namespace restovo

@@ -8,7 +8,10 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 #include "FileCategories.h"
 #include "RecoveryHelper.h"
@@ -58,7 +61,13 @@ struct TMainWindowOptions {
   bool ListMachineDrives = true;
   // Watch udev for devices coming and going.
   bool WatchDevices = true;
+  // Show restored files in the desktop's file manager (tests only note what would be shown).
+  bool OpenFileManager = true;
 };
+
+// The restore's private progress message, posted from the worker; the name and percentage
+// wait in the window.
+constexpr int WM_RESTOREPROGRESS = 5122;
 
 class TFrmFRMain final : public TTarnWindow {
   Q_OBJECT
@@ -102,6 +111,36 @@ class TFrmFRMain final : public TTarnWindow {
   // there is none or it cannot be read.
   std::string RecycledOriginalName(const std::string& name);
 
+  // The search box: category choices, keyword and category filters, its edit menu.
+  void FillCategoryChoices();
+  int CategoryIndex() const;
+  void ApplyKeywordFilter();
+  void ApplyCategoryFilter();
+  void ShowFilteredList();
+  void BuildEditMenu();
+  void cmbsearchChange(int index);
+  void cmbsearchTextEdited();
+  void cmbsearchExtraBtnClick();
+
+  // Restore: the ticked rows through the progress dialog, or the selected rows from the
+  // list's menu with the window left free.
+  void btnrestoreClick();
+  void RestoreSelected();
+  bool BrowseForFolder(const QString& title, QString& path);
+  // Everything after the folder was chosen: the same-volume check, then the restore of
+  // records into dir. False when nothing was started.
+  bool RestoreTo(const QString& dir, const TFileItems& records, bool withDialog);
+  void RestoreStarted();
+  void RestoreProgress(const std::string& name, std::int32_t percent);  // on the worker too
+  void RestoreFinished();
+  void RestoreStopped();
+  void RestoreFailed(const QString& message);
+  void FileExistsAnswer(std::uint8_t& answer, bool& applyToAll);
+  // A scan or restore is running: no other may start.
+  bool IsBusy() const;
+  // Takes the place of the folder dialog when set (the tests choose their folders).
+  std::function<bool(const QString& title, QString& path)> FolderPicker;
+
   // Ticks and sorting of the file list.
   void CheckAll();
   void CheckNone();
@@ -121,9 +160,16 @@ class TFrmFRMain final : public TTarnWindow {
   TFileListModel* FileListModel() const { return FileModel; }
   QLabel* StatusLine() const { return lblinfo; }
   QMenu* SystemMenu() const { return pmSystem; }
+  QMenu* FileMenu() const { return pmfile; }
+  QMenu* EditMenu() const { return pmedit; }
+  TTarnSearchBox* SearchBox() const { return cmbsearch; }
+  QPushButton* RestoreButton() const { return btnrestore; }
+  QPushButton* SearchButton() const { return btnsearch; }
 
   // Window state shared by the result views.
   TFileItems CurrentList;
+  TFileItems FilteredList;
+  bool Filtering = false;
   TFileItems RestoreList;
   TFileItems RecycleInfoList;
   AFilterResult Categories = CreateCategories();
@@ -133,6 +179,8 @@ class TFrmFRMain final : public TTarnWindow {
   TFileInfo* AllFilesNode = nullptr;
   QString LastFilterText;
   QString RestoreDir;
+  // What the file manager was last asked to show (an item to select, or a folder).
+  QString LastRevealed;
 
  protected:
   bool event(QEvent* event) override;
@@ -154,6 +202,12 @@ class TFrmFRMain final : public TTarnWindow {
   QIcon DriveIcon(const TDiskObject& disk) const;
   void AddFolderNodes(QStandardItem* parentNode, TFileInfo* folder);
   void TreeNodeChosen(const QModelIndex& index);
+  void ShowList(const TFileItems& list);
+  void UpdateFileMenu();
+  void SetBusyCursor(bool busy);
+  void RevealInFileManager(const QString& path, bool select);
+  void ReportRestoreFailures(QString text, TMsgKind kind);
+  void WMRestoreProgress();
 
   TMainWindowOptions Options;
   bool StatusShowsCount = false;
@@ -183,8 +237,17 @@ class TFrmFRMain final : public TTarnWindow {
   QMenu* pmSystem = nullptr;
   QMenu* pmLang = nullptr;
   QMenu* pmfile = nullptr;
+  QMenu* pmedit = nullptr;
+  QAction* pmrestore = nullptr;
   QAction* actOpenImage = nullptr;
   QPointer<TFrmProgressModal> FrmProgressModal;
+  bool BusyCursorSet = false;
+  std::atomic<bool> Closing{false};
+  // The restore's latest progress, waiting for the main thread.
+  std::mutex RestoreProgressLock;
+  QString RestoreProgressName;
+  int RestoreProgressPercent = 0;
+  std::atomic<bool> RestoreProgressPosted{false};
 };
 
 }  // namespace restovo

@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -63,10 +64,19 @@ TTarnMessageBox::TTarnMessageBox(QWidget* owner, TMsgKind kind, const QString& c
     addButton("btnOk", texts.Ok, mrOk, true);
   }
 
+  details_ = new QPlainTextEdit;
+  details_->setObjectName(QStringLiteral("TarnMsgDetails"));
+  details_->setReadOnly(true);
+  details_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  details_->setFixedHeight(140);
+  details_->setMinimumWidth(kMaxTextWidth + kIconSize + 14);
+  details_->hide();
+
   auto* layout = new QVBoxLayout(ContentArea());
   layout->setContentsMargins(20, 10, 20, 16);
   layout->setSpacing(20);
   layout->addLayout(body);
+  layout->addWidget(details_);
   layout->addLayout(row);
   // The box takes the size its text needs and cannot be resized.
   this->layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -74,12 +84,20 @@ TTarnMessageBox::TTarnMessageBox(QWidget* owner, TMsgKind kind, const QString& c
 
 int TTarnMessageBox::Show(QWidget* owner, TMsgKind kind, const QString& caption,
                           const QString& text, TMsgButtons buttons,
-                          const TMsgButtonTexts& texts) {
+                          const TMsgButtonTexts& texts, const QString& details) {
   TTarnMessageBox box(owner, kind, caption, text, buttons, texts);
+  box.SetDetails(details);
   return box.exec();
 }
 
 QString TTarnMessageBox::Text() const { return text_->text(); }
+
+void TTarnMessageBox::SetDetails(const QString& details) {
+  details_->setPlainText(details);
+  details_->setVisible(!details.isEmpty());
+}
+
+QString TTarnMessageBox::Details() const { return details_->toPlainText(); }
 
 QStringView TTarnMessageBox::IconName(TMsgKind kind) {
   switch (kind) {

@@ -3,14 +3,13 @@
 // already uses: 6 for Yes, 7 for No, 1 for OK.
 #pragma once
 
-#include "TMsgKind.h"
-
 #include <QString>
 
 #include "TMsgKind.h"
 #include "TTarnWindow.h"
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace restovo {
@@ -37,8 +36,13 @@ class TTarnMessageBox : public TTarnDialog {
                   TMsgButtons buttons, const TMsgButtonTexts& texts = {});
 
   // Shows the box modally, centred over owner's window, and returns mrYes, mrNo or mrOk.
+  // details: a longer text (a list) shown below in a box of its own that can be scrolled
+  // and copied from; none when empty.
   static int Show(QWidget* owner, TMsgKind kind, const QString& caption, const QString& text,
-                  TMsgButtons buttons, const TMsgButtonTexts& texts = {});
+                  TMsgButtons buttons, const TMsgButtonTexts& texts = {}, const QString& details = {});
+
+  void SetDetails(const QString& details);
+  QString Details() const;
 
   TMsgKind Kind() const { return kind_; }
   QString Text() const;
@@ -55,6 +59,7 @@ class TTarnMessageBox : public TTarnDialog {
   TMsgKind kind_;
   TMsgButtons buttons_;
   QLabel* text_ = nullptr;
+  QPlainTextEdit* details_ = nullptr;
 };
 
 }  // namespace restovo

@@ -2,12 +2,15 @@
 // drives, waiting with the event loop running, and a volume whose scan runs for seconds.
 #pragma once
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QTest>
+#include <QTimer>
 #include <functional>
 
+#include "TTarnMessageBox.h"
 #include "Umain.h"
 
 namespace restovo::test {
@@ -37,5 +40,31 @@ inline bool MakeSlowImage(const QString& path) {
   return QProcess::execute(QStringLiteral("/usr/bin/python3"), {qEnvironmentVariable("RESTOVO_SLOW_FAT32"), path}) ==
          0;
 }
+
+// Answers every message box with its default button and records what the last one said.
+struct TBoxWatcher {
+  QString Caption;
+  QString Text;
+  QString Details;
+  TMsgKind Kind = mkInformation;
+  int Seen = 0;
+  QTimer Timer;
+  TBoxWatcher() {
+    Timer.setInterval(20);
+    QObject::connect(&Timer, &QTimer::timeout, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<TTarnMessageBox*>(w);
+        if (!box || !box->isVisible()) continue;
+        Caption = box->Caption();
+        Text = box->Text();
+        Details = box->Details();
+        Kind = box->Kind();
+        ++Seen;
+        box->reject();
+      }
+    });
+    Timer.start();
+  }
+};
 
 }  // namespace restovo::test

@@ -24,32 +24,6 @@
 using namespace restovo;
 using namespace restovo::test;
 
-namespace {
-
-// Answers the next message box with its default button and records what it said.
-struct TBoxWatcher {
-  QString Caption;
-  QString Text;
-  int Seen = 0;
-  QTimer Timer;
-  TBoxWatcher() {
-    Timer.setInterval(20);
-    QObject::connect(&Timer, &QTimer::timeout, [this] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<TTarnMessageBox*>(w);
-        if (!box || !box->isVisible()) continue;
-        Caption = box->Caption();
-        Text = box->Text();
-        ++Seen;
-        box->reject();
-      }
-    });
-    Timer.start();
-  }
-};
-
-}  // namespace
-
 class MainWindowTest : public QObject {
   Q_OBJECT
 
