@@ -44,6 +44,7 @@
 #include "Destination.h"
 #include "FileCategories.h"
 #include "FileListModel.h"
+#include "PreviewPanel.h"
 #include "QtBridge.h"
 #include "RestovoStyle.h"
 #include "TTarnDirectCombobox.h"
@@ -276,16 +277,14 @@ void TFrmFRMain::BuildLayout() {
   middleLayout->addWidget(lstFile, 1);
   middleLayout->addLayout(bottom);
 
-  pnlpreview = new QWidget(spltree);
-  pnlpreview->setObjectName(QStringLiteral("pnlpreview"));
-  auto* previewLayout = new QVBoxLayout(pnlpreview);
-  lblnopre = new QLabel(QStringLiteral("No valid preview."), pnlpreview);
-  lblnopre->setObjectName(QStringLiteral("lblnopre"));
-  lblnopre->setAlignment(Qt::AlignCenter);
-  SetStyleFlag(lblnopre, "muted");
-  previewLayout->addWidget(lblnopre);
+  pnlpreview = new TPreviewPanel(spltree);
   pnlpreview->hide();
-  connect(btnprv, &QToolButton::toggled, pnlpreview, &QWidget::setVisible);
+  connect(btnprv, &QToolButton::clicked, this, &TFrmFRMain::btnprvClick);
+  // A row made current by a click or by the keys shows in the preview.
+  connect(lstFile->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid()) lstFileItemClick(current.row());
+          });
 
   spltree->addWidget(left);
   spltree->addWidget(middle);
@@ -293,7 +292,7 @@ void TFrmFRMain::BuildLayout() {
   spltree->setStretchFactor(0, 0);
   spltree->setStretchFactor(1, 1);
   spltree->setStretchFactor(2, 0);
-  spltree->setSizes({200, 600, 0});
+  spltree->setSizes({200, 600, 180});
   outer->addWidget(spltree, 1);
 
   SetContent(pnlcontent);
@@ -517,6 +516,7 @@ void TFrmFRMain::ScanFinished() {
   const QString keyword = cmbsearch->Text();
   if (k < 0 && !keyword.isEmpty() && keyword != Tr("FileRecovery", "KeyWord", "Input KeyWord")) ApplyKeywordFilter();
   else ShowCurrentList();
+  if (pnlpreview->isVisible()) pnlpreview->Clear();
   // Give the scan's working memory back to the system; the records stay.
   malloc_trim(0);
   ApplyPendingDeviceChange();
@@ -579,6 +579,8 @@ void TFrmFRMain::ClearResults() {
   CurrentList.clear();
   FilteredList.clear();
   RecycleInfoList.clear();
+  // What the preview shows came from the records being let go.
+  pnlpreview->Clear();
   for (TFilterResult& c : Categories) c.Files.clear();
   FileModel->Clear();
   ShowStatus(QString());
@@ -745,6 +747,11 @@ void TFrmFRMain::UpdateActionState() {
   const bool busy = IsBusy();
   btnrestore->setEnabled(FileModel->CheckedCount() > 0 && !busy);
   btnsearch->setEnabled(cbbDrive->count() > 0 && !busy);
+  // The preview button shows what a click on it will do.
+  const QString hint = PreviewVisible() ? Tr("Message", "ClosePreview", "Close preview")
+                                        : Tr("Message", "OpenPreview", "Show preview");
+  btnprv->setToolTip(hint);
+  btnprv->setChecked(PreviewVisible());
 }
 
 bool TFrmFRMain::IsBusy() const {
@@ -883,9 +890,8 @@ void TFrmFRMain::ApplyLanguage() {
   // Buttons and labels by their keys; the designed text stays where no file has one.
   btnsearch->setText(ControlText(QStringLiteral("btnsearch"), "caption", btnsearch->text()));
   btnrestore->setText(ControlText(QStringLiteral("btnrestore"), "caption", btnrestore->text()));
-  btnprv->setToolTip(ControlText(QStringLiteral("btnprv"), "hint", btnprv->toolTip()));
   lbltree->setText(ControlText(QStringLiteral("lbltree"), "caption", lbltree->text()));
-  lblnopre->setText(ControlText(QStringLiteral("lblnopre"), "caption", lblnopre->text()));
+  pnlpreview->SetNoPreviewText(Tr("Message", "NoPreview", "No valid preview."));
   const QString openImage = Tr("FileRecovery", "OpenImage", "Open disk image…");
   btnopenimage->setToolTip(openImage);
   actOpenImage->setText(openImage);
@@ -893,6 +899,7 @@ void TFrmFRMain::ApplyLanguage() {
   for (QAction* a : pmfile->actions())
     a->setText(TranslateText(QStringLiteral("Translation"), a->objectName(), a->text()));
   if (FrmProgressModal && FrmProgressModal->isVisible()) FrmProgressModal->FormShow();
+  UpdateActionState();
   if (cbbDrive->count() == 0 && FileModel->rowCount() == 0)
     ShowStatus(Tr("FileRecovery", "NoDrives", "No drive to scan. Open a disk image or plug in a card or stick."));
 }
@@ -1216,6 +1223,47 @@ void TFrmFRMain::RevealInFileManager(const QString& path, bool select) {
     if (w->isError()) QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     w->deleteLater();
   });
+}
+
+// ---- The preview panel -----------------------------------------------------------------
+
+bool TFrmFRMain::PreviewVisible() const { return !pnlpreview->isHidden(); }
+
+void TFrmFRMain::SetPreviewVisible(bool visible) {
+  pnlpreview->setVisible(visible);
+  if (visible && spltree->sizes().value(2) < pnlpreview->minimumSizeHint().width()) {
+    QList<int> sizes = spltree->sizes();
+    const int wanted = pnlpreview->sizeHint().width();
+    sizes[1] = std::max(0, sizes[1] - wanted);
+    sizes[2] = wanted;
+    spltree->setSizes(sizes);
+  }
+  UpdateActionState();
+  // The row already chosen shows at once.
+  if (visible && lstFile->currentIndex().isValid()) lstFileItemClick(lstFile->currentIndex().row());
+}
+
+void TFrmFRMain::btnprvClick() { SetPreviewVisible(!PreviewVisible()); }
+
+void TFrmFRMain::lstFileItemClick(int row) {
+  TFileInfo* record = FileModel->Item(row);
+  if (!record || record->IsFolder || !PreviewVisible()) return;
+  try {
+    ShowPreview(record);
+  } catch (const std::exception&) {
+    // A record that cannot be read leaves the panel as it was.
+  }
+}
+
+void TFrmFRMain::ShowPreview(TFileInfo* record) {
+  // While a scan runs, its records are being made and freed.
+  if (!Helper || !record || Helper->GetStatus() == stScanning) return;
+  constexpr std::int64_t kPreviewLimit = 10 * 1024 * 1024;
+  const std::int64_t limit = std::clamp<std::int64_t>(record->Size, 0, kPreviewLimit);
+  const QString ext = TPreviewPanel::PreviewExtension(QString::fromStdString(record->Name));
+  std::vector<std::byte> content;
+  if (!Helper->ReadToMemory(record, content, limit)) return;
+  pnlpreview->ShowContent(content, ext);
 }
 
 }  // namespace restovo

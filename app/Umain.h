@@ -34,6 +34,7 @@ namespace restovo {
 
 class TDeviceMonitor;
 class TFileListModel;
+class TPreviewPanel;
 class TQtBridge;
 class TTarnDirectCombobox;
 class TTarnSearchBox;
@@ -141,6 +142,16 @@ class TFrmFRMain final : public TTarnWindow {
   // Takes the place of the folder dialog when set (the tests choose their folders).
   std::function<bool(const QString& title, QString& path)> FolderPicker;
 
+  // The preview panel: shown or hidden by its button; a row made current shows the start
+  // of the record's content (at most 10 MiB, read into memory).
+  bool PreviewVisible() const;
+  void SetPreviewVisible(bool visible);
+  void btnprvClick();
+  void lstFileItemClick(int row);
+  void ShowPreview(TFileInfo* record);
+  TPreviewPanel* PreviewPanel() const { return pnlpreview; }
+  QToolButton* PreviewButton() const { return btnprv; }
+
   // Ticks and sorting of the file list.
   void CheckAll();
   void CheckNone();
@@ -232,8 +243,7 @@ class TFrmFRMain final : public TTarnWindow {
   TFileListModel* FileModel = nullptr;
   QLabel* lblinfo = nullptr;
   QPushButton* btnrestore = nullptr;
-  QWidget* pnlpreview = nullptr;
-  QLabel* lblnopre = nullptr;
+  TPreviewPanel* pnlpreview = nullptr;
   QMenu* pmSystem = nullptr;
   QMenu* pmLang = nullptr;
   QMenu* pmfile = nullptr;

@@ -19,11 +19,13 @@ inline QString Fixture(const char* name) {
   return qEnvironmentVariable("RESTOVO_FIXTURES") + QLatin1Char('/') + QLatin1String(name);
 }
 
-// Only the images a test opens: no block devices of this machine, no udev.
+// Only the images a test opens: no block devices of this machine, no udev, no file
+// manager opening.
 inline TMainWindowOptions TestOptions() {
   TMainWindowOptions o;
   o.ListMachineDrives = false;
   o.WatchDevices = false;
+  o.OpenFileManager = false;
   return o;
 }
 
@@ -33,6 +35,17 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
   t.start();
   while (!done() && t.elapsed() < ms) QTest::qWait(10);
   return done();
+}
+
+// Runs a tool (mtools, mkfs.fat) to its end; true when it succeeded.
+inline bool RunTool(const QString& program, const QStringList& args) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
+  env.insert(QStringLiteral("MTOOLSRC"), QStringLiteral("/dev/null"));
+  p.setProcessEnvironment(env);
+  p.start(program, args);
+  return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 // A FAT32 image whose scan takes seconds (tests/cli/make-slow-fat32.py); true when made.

@@ -23,16 +23,6 @@ using namespace restovo::test;
 
 namespace {
 
-bool Run(const QString& program, const QStringList& args) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
-  env.insert(QStringLiteral("MTOOLSRC"), QStringLiteral("/dev/null"));
-  p.setProcessEnvironment(env);
-  p.start(program, args);
-  return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 QByteArray RecycleRecord(int version, const QString& path) {
   QByteArray b;
   auto put64 = [&b](quint64 v) {
@@ -60,8 +50,8 @@ QString MakeRecycleBinImage(const QTemporaryDir& dir) {
   const QString image = dir.filePath("recycled.img");
   const QString bin = QStringLiteral("::/$RECYCLE.BIN");
   const QString user = bin + QStringLiteral("/S-1-5-21-1001");
-  if (!Run("mkfs.fat", {"-C", image, "4096"}) || !Run("mmd", {"-i", image, bin}) ||
-      !Run("mmd", {"-i", image, user})) {
+  if (!RunTool("mkfs.fat", {"-C", image, "4096"}) || !RunTool("mmd", {"-i", image, bin}) ||
+      !RunTool("mmd", {"-i", image, user})) {
     return {};
   }
   const QList<QPair<QString, QByteArray>> files = {
@@ -75,9 +65,9 @@ QString MakeRecycleBinImage(const QTemporaryDir& dir) {
     QFile f(dir.filePath(name));
     if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()) return {};
     f.close();
-    if (!Run("mcopy", {"-i", image, dir.filePath(name), user + QLatin1Char('/') + name})) return {};
+    if (!RunTool("mcopy", {"-i", image, dir.filePath(name), user + QLatin1Char('/') + name})) return {};
   }
-  if (!Run("mdel", {"-i", image, user + QStringLiteral("/*")})) return {};
+  if (!RunTool("mdel", {"-i", image, user + QStringLiteral("/*")})) return {};
   return image;
 }
 

@@ -7,12 +7,17 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
 
 #include "FileListModel.h"
 #include "RestovoStyle.h"
 #include "TTarnDirectCombobox.h"
+#include "TTarnMessageBox.h"
+#include "TTarnSearchBox.h"
 #include "Translation.h"
 #include "Umain.h"
 #include "AppTestSupport.h"
@@ -78,6 +83,61 @@ class ScreenshotTest : public QObject {
     SetLanguage(QStringLiteral("简体中文"));
     Shoot(QStringLiteral("4-after-scan-chinese.png"));
     SetLanguage(QStringLiteral("English"));
+  }
+
+  void FilterPreviewAndRestore() {
+    const QString demo = qEnvironmentVariable("RESTOVO_DEMO_IMAGE");
+    if (!QFile::exists(demo)) QSKIP("the demo image is not built");
+    SetLanguage(QStringLiteral("English"));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.OpenImage(demo) > 0);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
+    auto row = [&](const char* name) {
+      for (int r = 0; r < w.FileListModel()->rowCount(); ++r)
+        if (w.FileListModel()->Item(r)->Name == name) return r;
+      return -1;
+    };
+
+    // The category "Images" chosen in the search box, a deleted photo in the preview.
+    TTarnSearchBox* box = w.SearchBox();
+    box->setCurrentIndex(0);
+    emit box->activated(0);
+    Shoot(QStringLiteral("5-filter-images.png"));
+    w.SetPreviewVisible(true);
+    QVERIFY(row("Sunset.jpg") >= 0);
+    w.FileList()->selectRow(row("Sunset.jpg"));
+    Shoot(QStringLiteral("6-picture-preview.png"));
+
+    // A keyword, and a deleted letter as text.
+    box->ClearAction()->trigger();
+    QTest::keyClicks(box->LineEdit(), QStringLiteral("letter"));
+    QVERIFY(row("Letter to the landlord.txt") >= 0);
+    w.FileList()->selectRow(row("Letter to the landlord.txt"));
+    Shoot(QStringLiteral("7-text-preview.png"));
+
+    // Restored, with the completion message over the window.
+    box->ClearAction()->trigger();
+    for (const char* name : {"Sunset.jpg", "Friends.png", "Letter to the landlord.txt"})
+      w.FileListModel()->SetChecked(row(name), true);
+    QTemporaryDir out;
+    int ticks = 0;
+    bool shot = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* msg = qobject_cast<TTarnMessageBox*>(top);
+        if (!msg || !msg->isVisible()) continue;
+        if (++ticks < 8) return;  // mapped and painted
+        shot = QGuiApplication::primaryScreen()->grabWindow(0).save(Out + QStringLiteral("/8-restore-done.png"));
+        msg->reject();
+      }
+    });
+    watcher.start(50);
+    QVERIFY(w.RestoreTo(out.path(), w.FileListModel()->CheckedItems(), true));
+    QVERIFY(WaitFor([&] { return shot; }));
   }
 };
 
