@@ -278,6 +278,7 @@ void TFrmFRMain::BuildLayout() {
   middleLayout->addLayout(bottom);
 
   pnlpreview = new TPreviewPanel(spltree);
+  pnlpreview->setAttribute(Qt::WA_StyledBackground, true);
   pnlpreview->hide();
   connect(btnprv, &QToolButton::clicked, this, &TFrmFRMain::btnprvClick);
   // A row made current by a click or by the keys shows in the preview.
@@ -964,7 +965,10 @@ int TFrmFRMain::CategoryIndex() const { return cmbsearch->ChosenIndex(); }
 
 void TFrmFRMain::cmbsearchChange(int index) {
   // A category writes its extension mask into the box and filters by it.
-  if (index >= 0 && index < catAllFiles) cmbsearch->SetText(QString::fromStdString(Categories[index].Mask));
+  if (index >= 0 && index < catAllFiles) {
+    cmbsearch->SetText(QString::fromStdString(Categories[index].Mask));
+    cmbsearch->LineEdit()->setCursorPosition(0);  // the mask's start says what it is
+  }
   ApplyKeywordFilter();
   LastFilterText = cmbsearch->Text();
 }

@@ -3,6 +3,7 @@
 // RESTOVO_SCREENSHOTS for a person to look at.
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QScreen>
