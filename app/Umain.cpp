@@ -508,6 +508,7 @@ void TFrmFRMain::ScanFinished() {
   TDiskObject* disk = Helper->CurrentDisk;
   if (!disk || !disk->Scaner) {
     if (FrmProgressModal) FrmProgressModal->hide();
+    UpdateActionState();
     return;
   }
   FillFolderTree(disk->Scaner->RootItem);
@@ -526,6 +527,7 @@ void TFrmFRMain::ScanFinished() {
 void TFrmFRMain::ScanStopped() {
   ClearResults();
   ShowStatus(Tr("FileRecovery", "ScanStopped", "The scan has been canceled."));
+  UpdateActionState();
 }
 
 void TFrmFRMain::ScanFailed() {
@@ -537,6 +539,7 @@ void TFrmFRMain::ScanFailed() {
     text = Tr("FileRecovery", "NeedRights",
               "Restovo has no permission to read this device. Start it with administrator rights, for "
               "example: pkexec restovo");
+  UpdateActionState();
   ShowMsg(mkError, text, mbOK);
   ApplyPendingDeviceChange();
 }
@@ -546,6 +549,7 @@ void TFrmFRMain::CancelOperation() {
   if (status == stScanning || status == stRestoring) Helper->Stop();
   if (FrmProgressModal) FrmProgressModal->hide();
   lstFile->viewport()->update();
+  UpdateActionState();
   ApplyPendingDeviceChange();
 }
 
@@ -1260,8 +1264,9 @@ void TFrmFRMain::lstFileItemClick(int row) {
 }
 
 void TFrmFRMain::ShowPreview(TFileInfo* record) {
-  // While a scan runs, its records are being made and freed.
-  if (!Helper || !record || Helper->GetStatus() == stScanning) return;
+  // While a scan runs its records are being made and freed; while a restore runs the
+  // worker builds the same records' cluster chains.
+  if (!Helper || !record || IsBusy()) return;
   constexpr std::int64_t kPreviewLimit = 10 * 1024 * 1024;
   const std::int64_t limit = std::clamp<std::int64_t>(record->Size, 0, kPreviewLimit);
   const QString ext = TPreviewPanel::PreviewExtension(QString::fromStdString(record->Name));

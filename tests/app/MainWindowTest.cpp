@@ -121,6 +121,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.FileListModel()->rowCount(), 0);
     QCOMPARE(w.StatusLine()->text(), QStringLiteral("The scan has been canceled."));
     QVERIFY(w.findChild<QWidget*>("pnlcontent")->isEnabled());
+    QVERIFY(w.SearchButton()->isEnabled());  // a new scan may start at once
 
     // "Cancel" with nothing running only closes the dialog.
     w.ProgressModal()->show();
