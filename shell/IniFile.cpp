@@ -1,7 +1,10 @@
 #include "IniFile.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QStringDecoder>
+
+#include <limits>
 
 namespace restovo {
 
@@ -16,6 +19,46 @@ bool StartsWith(QByteArrayView bytes, std::initializer_list<unsigned char> mark)
     if (static_cast<unsigned char>(bytes[i++]) != b) return false;
   }
   return true;
+}
+
+// Decimal with an optional sign, or hexadecimal after "0x", "0X" or "$"; nothing else,
+// not even spaces. Nothing when the number does not fit an int.
+std::optional<int> ParseInteger(QStringView text) {
+  bool negative = false;
+  if (!text.isEmpty() && (text.front() == u'-' || text.front() == u'+')) {
+    negative = text.front() == u'-';
+    text = text.sliced(1);
+  }
+  int base = 10;
+  if (text.startsWith(u'$')) {
+    base = 16;
+    text = text.sliced(1);
+  } else if (text.startsWith(u"0x", Qt::CaseInsensitive)) {
+    base = 16;
+    text = text.sliced(2);
+  }
+  if (text.isEmpty()) return std::nullopt;
+
+  constexpr qint64 Limit = qint64{std::numeric_limits<int>::max()} + 1;
+  qint64 value = 0;
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    int digit = 0;
+    if (u >= u'0' && u <= u'9') {
+      digit = u - u'0';
+    } else if (base == 16 && u >= u'a' && u <= u'f') {
+      digit = u - u'a' + 10;
+    } else if (base == 16 && u >= u'A' && u <= u'F') {
+      digit = u - u'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = value * base + digit;
+    if (value > Limit) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<int>::max()) return std::nullopt;
+  return static_cast<int>(value);
 }
 
 }  // namespace
@@ -129,6 +172,68 @@ QStringList TIniFile::Keys(QStringView section) const {
     for (const auto& [key, value] : s->Entries) keys << key;
   }
   return keys;
+}
+
+std::optional<int> TIniFile::ReadNumber(QStringView section, QStringView key) const {
+  const auto* entry = FindEntry(section, key);
+  return entry == nullptr ? std::nullopt : ParseInteger(entry->second);
+}
+
+int TIniFile::ReadInteger(QStringView section, QStringView key, int def) const {
+  return ReadNumber(section, key).value_or(def);
+}
+
+bool TIniFile::ReadBool(QStringView section, QStringView key, bool def) const {
+  const std::optional<int> number = ReadNumber(section, key);
+  return number ? *number != 0 : def;
+}
+
+void TIniFile::WriteString(QStringView section, QStringView key, const QString& value) {
+  const QString sectionFolded = Folded(section);
+  auto found = SectionIndex.constFind(sectionFolded);
+  if (found == SectionIndex.cend()) {
+    found = SectionIndex.insert(sectionFolded, SectionList.size());
+    SectionList.push_back(TSection{section.toString(), {}, {}});
+  }
+  TSection& s = SectionList[*found];
+  const QString keyFolded = Folded(key);
+  const auto entry = s.Index.constFind(keyFolded);
+  if (entry != s.Index.cend()) {
+    s.Entries[*entry].second = value;
+  } else {
+    s.Index.insert(keyFolded, s.Entries.size());
+    s.Entries.emplace_back(key.toString(), value);
+  }
+}
+
+void TIniFile::WriteInteger(QStringView section, QStringView key, int value) {
+  WriteString(section, key, QString::number(value));
+}
+
+void TIniFile::WriteBool(QStringView section, QStringView key, bool value) {
+  WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString TIniFile::ToText() const {
+  QString text;
+  for (const TSection& s : SectionList) {
+    if (!text.isEmpty()) text += QLatin1Char('\n');
+    text += QLatin1Char('[') + s.Name + QLatin1String("]\n");
+    for (const auto& [key, value] : s.Entries)
+      text += key + QLatin1Char('=') + value + QLatin1Char('\n');
+  }
+  return text;
+}
+
+bool TIniFile::SaveToFile(const QString& fileName) const {
+  QSaveFile file(fileName);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  const QByteArray bytes = ToText().toUtf8();
+  if (file.write(bytes) != bytes.size()) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
 }
 
 }  // namespace restovo

@@ -1,4 +1,5 @@
-// The INI reader of the language files, Config.ini and the other small descriptors.
+// The INI reader and writer of the language files, Config.ini and the other small
+// descriptors.
 #pragma once
 
 #include <QByteArrayView>
@@ -8,6 +9,7 @@
 #include <QStringView>
 
 #include <cstddef>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -25,8 +27,8 @@ QString DecodeIniBytes(QByteArrayView bytes);
 // - section and key names compare without regard to case, and the first occurrence of
 //   a section or a key wins (a repeated section is skipped as a whole);
 // - values are literal: no quotes are stripped and nothing is unescaped.
-// Sections and keys keep the order and spelling of the file, so that a writer can later
-// put them back as they were.
+// Sections and keys keep the order and spelling of the file, so that SaveToFile puts them
+// back as they were.
 class TIniFile {
  public:
   // False, and nothing loaded, when the file cannot be read (for example when it does
@@ -47,6 +49,30 @@ class TIniFile {
   QStringList Sections() const;
   QStringList Keys(QStringView section) const;
 
+  // The value as an integer: decimal with an optional sign, or hexadecimal after "0x",
+  // "0X" or "$" (also after a sign). `def` when the key is missing, the value is not such
+  // a number, or the number does not fit an int ("yes" -> def, "$10" -> 16).
+  int ReadInteger(QStringView section, QStringView key, int def) const;
+  // The value read as an integer: any number other than 0 is true; `def` when the key is
+  // missing or the value is not a number.
+  bool ReadBool(QStringView section, QStringView key, bool def) const;
+
+  // Replaces the value of the key's first occurrence (found without regard to case, the
+  // key keeping its spelling) or appends the key to the section; a missing section is
+  // appended to the file under the given name. Names and value are stored as given.
+  void WriteString(QStringView section, QStringView key, const QString& value);
+  void WriteInteger(QStringView section, QStringView key, int value);
+  void WriteBool(QStringView section, QStringView key, bool value);  // "1" or "0"
+
+  // The text SaveToFile writes: "[Section]" and "key=value" lines in the order and
+  // spelling of the sections and keys, sections apart by an empty line. What the reader
+  // skipped (comments, repeated keys and sections, lines before the first section) is not
+  // part of it.
+  QString ToText() const;
+  // Writes ToText() as UTF-8 without a byte-order mark, replacing the file only once the
+  // whole text is written. False when the file cannot be written.
+  bool SaveToFile(const QString& fileName) const;
+
  private:
   struct TSection {
     QString Name;
@@ -56,6 +82,7 @@ class TIniFile {
 
   const TSection* FindSection(QStringView section) const;
   const std::pair<QString, QString>* FindEntry(QStringView section, QStringView key) const;
+  std::optional<int> ReadNumber(QStringView section, QStringView key) const;
 
   std::vector<TSection> SectionList;
   QHash<QString, std::size_t> SectionIndex;  // folded name -> position in SectionList
