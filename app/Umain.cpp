@@ -45,6 +45,10 @@
 #include "FileCategories.h"
 #include "FileListModel.h"
 #include "PreviewPanel.h"
+#include "AppPaths.h"
+#include "Services.h"
+#include "Settings.h"
+#include "UAbout.h"
 #include "QtBridge.h"
 #include "RestovoStyle.h"
 #include "TTarnDirectCombobox.h"
@@ -90,8 +94,21 @@ TFrmFRMain::TFrmFRMain(TMainWindowOptions options, QWidget* parent)
   setAcceptDrops(true);
   resize(821, 576);
   setMinimumSize(640, 420);
+  // Settings and the language come first: everything built below takes its texts.
+  ConfigDir = GetConfigDir(AppDir());
+  if (Options.SettingsFile) {
+    ListLanguages();
+    Settings = LoadSettings(ConfigDir, VersionText(), [] { return DetectLanguage(); }, Options.InstallIdFile);
+    LanguageResult = SetLanguage(Settings.Lang);
+    // The install-statistics post for a new version starts here with the online services.
+  } else {
+    Settings = Options.Defaults;
+  }
+  Vendor = LoadVendorAddresses(AppDir(), ConfigDir);
   BuildLayout();
-  BuildSystemMenu();
+  pmSystem = new QMenu(this);
+  pmSystem->setObjectName(QStringLiteral("pmSystem"));
+  connect(this, &TTarnWindow::MenuRequested, this, [this](QPoint at) { pmSystem->popup(at); });
   CreateCoordinator();
   if (Options.WatchDevices) {
     Monitor = new TDeviceMonitor(this);
@@ -100,10 +117,7 @@ TFrmFRMain::TFrmFRMain(TMainWindowOptions options, QWidget* parent)
     connect(Monitor, &TDeviceMonitor::DeviceRemoved, this,
             [this] { WMDeviceChange(DBT_DEVICEREMOVECOMPLETE); });
   }
-  SetOnLanguageChanged([this] {
-    RebuildLanguageMenu();
-    ApplyLanguage();
-  });
+  SetOnLanguageChanged([this] { ApplyLanguage(); });
   ApplyLanguage();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
@@ -113,6 +127,10 @@ TFrmFRMain::TFrmFRMain(TMainWindowOptions options, QWidget* parent)
 
 TFrmFRMain::~TFrmFRMain() {
   SetOnLanguageChanged(nullptr);
+  if (Options.SettingsFile) {
+    Settings.ShowPreview = PreviewVisible();
+    SaveSettings(ConfigDir, Settings);  // a failure keeps the old file; nothing to tell
+  }
   // The views point at records the coordinator owns: empty them before it goes.
   if (FileModel) FileModel->Clear();
   if (TreeModel) TreeModel->clear();
@@ -241,21 +259,9 @@ void TFrmFRMain::BuildLayout() {
   lstFile->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   connect(lstFile->horizontalHeader(), &QHeaderView::sectionClicked, this, &TFrmFRMain::lstFileHeadClick);
   connect(FileModel, &TFileListModel::CheckedChanged, this, [this] { UpdateActionState(); });
-  // The list's menu: tick all, none or the inverse.
+  // The list's menu; its entries come with the first showing (BuildMenus).
   pmfile = new QMenu(this);
   pmfile->setObjectName(QStringLiteral("pmfile"));
-  pmrestore = pmfile->addAction(QStringLiteral("Recovery the selected items."), this, &TFrmFRMain::RestoreSelected);
-  pmrestore->setObjectName(QStringLiteral("pmrestore"));
-  pmrestore->setIcon(RestovoIcon(u"restore"));
-  pmfile->addSeparator()->setObjectName(QStringLiteral("N1"));
-  QAction* selectAll = pmfile->addAction(QStringLiteral("Select All items."), this, &TFrmFRMain::CheckAll);
-  selectAll->setObjectName(QStringLiteral("pmSelectAll"));
-  selectAll->setShortcut(QKeySequence::SelectAll);
-  QAction* selectNone = pmfile->addAction(QStringLiteral("Select None."), this, &TFrmFRMain::CheckNone);
-  selectNone->setObjectName(QStringLiteral("pmSelectNone"));
-  QAction* invert = pmfile->addAction(QStringLiteral("Invert Selection."), this, &TFrmFRMain::InvertChecks);
-  invert->setObjectName(QStringLiteral("pmSelectInvert"));
-  lstFile->addAction(selectAll);
   lstFile->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(lstFile, &QWidget::customContextMenuRequested, this, [this](QPoint at) {
     UpdateFileMenu();
@@ -273,6 +279,21 @@ void TFrmFRMain::BuildLayout() {
   btnrestore->setEnabled(false);
   connect(btnrestore, &QPushButton::clicked, this, &TFrmFRMain::btnrestoreClick);
   bottom->addWidget(lblinfo, 1);
+  // Three small share buttons; what they open follows the language (ApplyShareButtons).
+  QToolButton** share[3] = {&btnemail, &btnfacebook, &btntwitter};
+  static constexpr const char* kShareNames[3] = {"btnemail", "btnfacebook", "btntwitter"};
+  for (int i = 0; i < 3; ++i) {
+    auto* b = new QToolButton(middle);
+    b->setObjectName(QString::fromLatin1(kShareNames[i]));
+    b->setAutoRaise(true);
+    b->setFixedSize(22, 22);
+    b->setIconSize(QSize(16, 16));
+    b->setCursor(Qt::PointingHandCursor);
+    connect(b, &QToolButton::clicked, this, [this, i] { OpenLink(ShareTarget(i).toString(QUrl::FullyEncoded)); });
+    bottom->addWidget(b);
+    *share[i] = b;
+  }
+  bottom->addSpacing(6);
   bottom->addWidget(btnrestore);
   middleLayout->addWidget(lstFile, 1);
   middleLayout->addLayout(bottom);
@@ -299,23 +320,66 @@ void TFrmFRMain::BuildLayout() {
   SetContent(pnlcontent);
 }
 
-void TFrmFRMain::BuildSystemMenu() {
-  pmSystem = new QMenu(this);
-  pmSystem->setObjectName(QStringLiteral("pmSystem"));
+void TFrmFRMain::BuildMenus() {
+  ++MenuBuilds;
+  // The file list's menu.
+  pmfile->clear();
+  pmrestore = pmfile->addAction(RestovoIcon(u"restore"), QStringLiteral("Recovery the selected items."), this,
+                                &TFrmFRMain::RestoreSelected);
+  pmrestore->setObjectName(QStringLiteral("pmrestore"));
+  pmfile->addSeparator()->setObjectName(QStringLiteral("N1"));
+  QAction* selectAll = pmfile->addAction(QStringLiteral("Select All items."), this, &TFrmFRMain::CheckAll);
+  selectAll->setObjectName(QStringLiteral("pmSelectAll"));
+  selectAll->setShortcut(QKeySequence::SelectAll);
+  selectAll->setShortcutContext(Qt::WidgetShortcut);
+  lstFile->addAction(selectAll);
+  pmfile->addAction(QStringLiteral("Select None."), this, &TFrmFRMain::CheckNone)
+      ->setObjectName(QStringLiteral("pmSelectNone"));
+  pmfile->addAction(QStringLiteral("Invert Selection."), this, &TFrmFRMain::InvertChecks)
+      ->setObjectName(QStringLiteral("pmSelectInvert"));
+
+  // The system menu behind the title bar's menu button.
+  pmSystem->clear();
+  auto link = [this](const char* name, const char* caption, const QString& address, bool mail = false) {
+    QAction* a = pmSystem->addAction(QString::fromUtf8(caption));
+    a->setObjectName(QString::fromLatin1(name));
+    const QString target = address.trimmed().isEmpty() ? QString() : (mail ? QStringLiteral("mailto:") : QString()) + address.trimmed();
+    // An address the installation left empty disables its entry instead of opening nothing.
+    a->setEnabled(!target.isEmpty());
+    connect(a, &QAction::triggered, this, [this, target] { OpenLink(target); });
+    return a;
+  };
   actOpenImage = pmSystem->addAction(RestovoIcon(u"open-image"), QStringLiteral("Open disk image…"));
   actOpenImage->setObjectName(QStringLiteral("pmOpenImage"));
   actOpenImage->setShortcut(QKeySequence::Open);
   addAction(actOpenImage);
   connect(actOpenImage, &QAction::triggered, this, &TFrmFRMain::OpenImageDialog);
   pmSystem->addSeparator();
+  QAction* help = link("pmHelp", "Help Online", Vendor.HelpUrl);
+  help->setShortcut(QKeySequence(Qt::Key_F1));
+  // F1 opens the help wherever the focus is, in this window or any dialog over it.
+  help->setShortcutContext(Qt::ApplicationShortcut);
+  addAction(help);
+  link("pmforum", "Forum", Vendor.ForumUrl);
+  link("pmHome", "Home Page", Vendor.HomeUrl);
+  link("pmContact", "Contact us", Vendor.SupportEmail, true);
+  pmSystem->addSeparator()->setObjectName(QStringLiteral("N1"));
+  QAction* checkNew = pmSystem->addAction(QStringLiteral("Checks for new version"));
+  checkNew->setObjectName(QStringLiteral("pmCheckNew"));
+  checkNew->setCheckable(true);
+  checkNew->setChecked(Settings.CheckNewVer);
+  connect(checkNew, &QAction::toggled, this, [this](bool on) {
+    Settings.CheckNewVer = on;
+    if (on) CheckForUpdate(false);
+  });
+  QAction* checkMsg = pmSystem->addAction(QStringLiteral("Auto Check News"));
+  checkMsg->setObjectName(QStringLiteral("pmCheckMsg"));
+  checkMsg->setCheckable(true);
+  checkMsg->setChecked(Settings.Getnews);
+  connect(checkMsg, &QAction::toggled, this, [this](bool on) { Settings.Getnews = on; });
+  pmSystem->addSeparator()->setObjectName(QStringLiteral("N2"));
   pmLang = pmSystem->addMenu(QStringLiteral("Languages"));
   pmLang->setObjectName(QStringLiteral("pmLang"));
-  RebuildLanguageMenu();
-  connect(this, &TTarnWindow::MenuRequested, this, [this](QPoint at) { pmSystem->popup(at); });
-}
-
-void TFrmFRMain::RebuildLanguageMenu() {
-  pmLang->clear();
   auto* group = new QActionGroup(pmLang);
   group->setExclusive(true);
   for (const QString& name : Languages()) {
@@ -323,16 +387,97 @@ void TFrmFRMain::RebuildLanguageMenu() {
     entry->setCheckable(true);
     entry->setChecked(name == Lang());
     group->addAction(entry);
-    connect(entry, &QAction::triggered, this, [name] {
-      if (name != Lang()) SetLanguage(name);
+    connect(entry, &QAction::triggered, this, [this, name] {
+      if (name == Lang()) return;
+      Settings.Lang = name;
+      SetLanguage(name);
     });
   }
   pmLang->addSeparator();
   QAction* translate = pmLang->addAction(Tr("Message", "TranslateTo", "Translate to.."));
   translate->setObjectName(QStringLiteral("pmTranslateTo"));
-  // The translation page's address comes with the vendor's addresses; until then the
-  // entry is shown but does nothing rather than open a made-up page.
-  translate->setEnabled(false);
+  translate->setEnabled(!Vendor.TranslateUrl.trimmed().isEmpty());
+  connect(translate, &QAction::triggered, this, [this] { OpenLink(Vendor.TranslateUrl); });
+  QAction* about = pmSystem->addAction(QStringLiteral("About.."));
+  about->setObjectName(QStringLiteral("pmAbout"));
+  connect(about, &QAction::triggered, this, [this] { TFrmFRAbout::Execute(this, Vendor); });
+}
+
+bool TFrmFRMain::OpenLink(const QString& address) {
+  const QString target = address.trimmed();
+  if (target.isEmpty()) return false;
+  LastOpenedLink = target;
+  if (!Options.OpenFileManager) return true;
+  // A link the desktop cannot open fails quietly.
+  restovo::OpenLink(target);
+  return true;
+}
+
+void TFrmFRMain::CheckForUpdate(bool automatic) {
+  // The update check arrives with the online services; until then nothing is contacted.
+  Q_UNUSED(automatic);
+}
+
+void TFrmFRMain::StartGetNews() {
+  // The news arrive with the online services; until then nothing is contacted.
+}
+
+void TFrmFRMain::showEvent(QShowEvent* event) {
+  TTarnWindow::showEvent(event);
+  if (!FirstShow) return;
+  FirstShow = false;
+  BuildMenus();
+  BuildEditMenu();
+  ApplyLanguage();
+  SetPreviewVisible(Settings.ShowPreview);
+  // The search box starts empty, showing its grey prompt.
+  cmbsearch->SetText(QString());
+  if (Settings.CheckNewVer) CheckForUpdate(true);
+  else if (Settings.Getnews) StartGetNews();
+}
+
+void TFrmFRMain::ActivateFromOtherStart(const QStringList& images) {
+  // Another start of the program: this window comes to the front, un-minimised, and
+  // opens what it was given; the first image is the one chosen for "Search".
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+  int first = -1;
+  for (const QString& path : images)
+    if (OpenImage(path) > 0 && first < 0) first = cbbDrive->currentIndex();
+  if (first >= 0) cbbDrive->setCurrentIndex(first);
+}
+
+// ---- Share buttons ---------------------------------------------------------------------
+
+bool TFrmFRMain::ChineseShare() {
+  return TranslateText(QStringLiteral("Translation"), QStringLiteral("LangCode"), QString()) ==
+         QStringLiteral("0804|1004");
+}
+
+QUrl TFrmFRMain::ShareTarget(int button) const {
+  const bool chinese = ChineseShare();
+  switch (button) {
+    case 0: return chinese ? TiebaShareUrl(Vendor) : ShareEmailUrl(Vendor);
+    case 1: return chinese ? QzoneShareUrl(Vendor) : FacebookShareUrl(Vendor);
+    case 2: return chinese ? WeiboShareUrl(Vendor) : TwitterShareUrl(Vendor);
+    default: return {};
+  }
+}
+
+void TFrmFRMain::ApplyShareButtons() {
+  const bool chinese = ChineseShare();
+  static constexpr const char16_t* kIcons[2][3] = {{u"share-email", u"share-facebook", u"share-twitter"},
+                                                    {u"share-tieba", u"share-qzone", u"share-weibo"}};
+  QToolButton* const buttons[3] = {btnemail, btnfacebook, btntwitter};
+  static constexpr const char* kNames[3] = {"btnemail", "btnfacebook", "btntwitter"};
+  static constexpr const char* kHints[3] = {"Tell your friends", "Follow us on facebook", "Share on twitter"};
+  for (int i = 0; i < 3; ++i) {
+    buttons[i]->setIcon(RestovoIcon(kIcons[chinese ? 1 : 0][i]));
+    buttons[i]->setToolTip(ControlText(QString::fromLatin1(kNames[i]), "hint", QString::fromLatin1(kHints[i])));
+    buttons[i]->setEnabled(!ShareTarget(i).isEmpty());
+  }
 }
 
 void TFrmFRMain::CreateCoordinator() {
@@ -768,7 +913,7 @@ bool TFrmFRMain::IsBusy() const {
 void TFrmFRMain::UpdateFileMenu() {
   const bool rows = FileModel->rowCount() > 0;
   for (QAction* a : pmfile->actions()) a->setEnabled(rows);
-  pmrestore->setEnabled(lstFile->selectionModel()->hasSelection() && !IsBusy());
+  if (pmrestore) pmrestore->setEnabled(lstFile->selectionModel()->hasSelection() && !IsBusy());
 }
 
 void TFrmFRMain::lstFileHeadClick(int column) {
@@ -899,10 +1044,21 @@ void TFrmFRMain::ApplyLanguage() {
   pnlpreview->SetNoPreviewText(Tr("Message", "NoPreview", "No valid preview."));
   const QString openImage = Tr("FileRecovery", "OpenImage", "Open disk image…");
   btnopenimage->setToolTip(openImage);
-  actOpenImage->setText(openImage);
-  pmLang->setTitle(TranslateText(QStringLiteral("Translation"), QStringLiteral("pmLang"), pmLang->title()));
-  for (QAction* a : pmfile->actions())
-    a->setText(TranslateText(QStringLiteral("Translation"), a->objectName(), a->text()));
+  if (actOpenImage) actOpenImage->setText(openImage);
+  // The menus by their entries' names; the language entries keep their names and follow
+  // the language in use.
+  const QList<QAction*> named = pmSystem->actions() + pmfile->actions();
+  for (QAction* a : named)
+    if (!a->isSeparator() && !a->objectName().isEmpty())
+      a->setText(TranslateText(QStringLiteral("Translation"), a->objectName(), a->text()));
+  if (pmLang) {
+    pmLang->setTitle(TranslateText(QStringLiteral("Translation"), QStringLiteral("pmLang"), pmLang->title()));
+    for (QAction* a : pmLang->actions()) {
+      if (a->objectName() == u"pmTranslateTo") a->setText(Tr("Message", "TranslateTo", "Translate to.."));
+      else if (a->isCheckable()) a->setChecked(a->text() == Lang());
+    }
+  }
+  ApplyShareButtons();
   if (FrmProgressModal && FrmProgressModal->isVisible()) FrmProgressModal->FormShow();
   UpdateActionState();
   if (cbbDrive->count() == 0 && FileModel->rowCount() == 0)

@@ -8,12 +8,16 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 #include "FileCategories.h"
+#include "Services.h"
+#include "Settings.h"
+#include "Translation.h"
 #include "RecoveryHelper.h"
 #include "TTarnMessageBox.h"
 #include "TTarnWindow.h"
@@ -62,8 +66,15 @@ struct TMainWindowOptions {
   bool ListMachineDrives = true;
   // Watch udev for devices coming and going.
   bool WatchDevices = true;
-  // Show restored files in the desktop's file manager (tests only note what would be shown).
+  // Show restored files in the desktop's file manager and open links in the browser
+  // (tests only note what would be opened).
   bool OpenFileManager = true;
+  // Read Config.ini (and choose the language from it) at creation, write it at the end.
+  // Without it the window starts from Defaults and leaves the language as it is.
+  bool SettingsFile = true;
+  TSettings Defaults;
+  // The machine's installation-identity file; empty for the usual one.
+  QString InstallIdFile;
 };
 
 // The restore's private progress message, posted from the worker; the name and percentage
@@ -160,6 +171,24 @@ class TFrmFRMain final : public TTarnWindow {
   void lstFileHeadClick(int column);
 
   void ApplyLanguage();
+
+  // Menus, links and the first showing.
+  void BuildMenus();
+  bool OpenLink(const QString& address);
+  void CheckForUpdate(bool automatic);
+  void StartGetNews();
+  void ActivateFromOtherStart(const QStringList& images);
+  // Where share button 0 (e-mail), 1 (Facebook) or 2 (Twitter) leads in the current
+  // language: the Chinese networks when its LangCode is "0804|1004".
+  QUrl ShareTarget(int button) const;
+  static bool ChineseShare();
+  QToolButton* ShareButton(int button) const { return button == 0 ? btnemail : button == 1 ? btnfacebook : btntwitter; }
+  TSettings Settings;
+  QString ConfigDir;
+  TVendorAddresses Vendor;
+  TLanguageSwitch LanguageResult = TLanguageSwitch::Chosen;
+  QString LastOpenedLink;
+  int MenuBuilds = 0;
   void SetContentEnabled(bool enabled);
   int ShowMsg(TMsgKind kind, const QString& text, TMsgButtons buttons);
 
@@ -199,11 +228,11 @@ class TFrmFRMain final : public TTarnWindow {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildLayout();
-  void BuildSystemMenu();
-  void RebuildLanguageMenu();
+  void ApplyShareButtons();
   void ShowStatus(const QString& text);
   void FitColumns();
   void FitNameColumn();
@@ -248,6 +277,10 @@ class TFrmFRMain final : public TTarnWindow {
   QMenu* pmLang = nullptr;
   QMenu* pmfile = nullptr;
   QMenu* pmedit = nullptr;
+  QToolButton* btnemail = nullptr;
+  QToolButton* btnfacebook = nullptr;
+  QToolButton* btntwitter = nullptr;
+  bool FirstShow = true;
   QAction* pmrestore = nullptr;
   QAction* actOpenImage = nullptr;
   QPointer<TFrmProgressModal> FrmProgressModal;

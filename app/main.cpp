@@ -1,9 +1,11 @@
 // restovo [IMAGE ...]: the window. Disk images named on the command line are opened as
-// drives next to the machine's own volumes.
+// drives next to the machine's own volumes. A second start hands its images to the window
+// already running and ends.
 #include <QApplication>
 #include <QMessageBox>
 
 #include "RestovoStyle.h"
+#include "SingleInstance.h"
 #include "TTarnDirectCombobox.h"
 #include "Translation.h"
 #include "Umain.h"
@@ -13,19 +15,27 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Restovo"));
   QApplication::setApplicationDisplayName(QStringLiteral("Restovo"));
   QApplication::setDesktopFileName(QStringLiteral("restovo"));
-  restovo::ApplyRestovoStyle(app);
+  const QStringList images = QApplication::arguments().mid(1);
 
-  restovo::ListLanguages();
-  if (restovo::SetLanguage(restovo::DetectLanguage()) == restovo::TLanguageSwitch::NoLanguageFile) {
+  // One window per user: a copy already running shows itself and takes the images.
+  if (restovo::TSingleInstance::HandToRunning(images)) return 0;
+  restovo::TSingleInstance instance;
+  // Two starts at the same moment: the one that lost the socket hands over after all.
+  if (!instance.Listen() && restovo::TSingleInstance::HandToRunning(images)) return 0;
+
+  restovo::ApplyRestovoStyle(app);
+  // The window reads the settings and chooses the language from them.
+  restovo::TFrmFRMain window;
+  if (window.LanguageResult == restovo::TLanguageSwitch::NoLanguageFile) {
     QMessageBox::critical(nullptr, QStringLiteral("Restovo"), restovo::NoLanguageFileText());
     return restovo::NoLanguageFileExitCode;
   }
-
-  restovo::TFrmFRMain window;
+  QObject::connect(&instance, &restovo::TSingleInstance::Activated, &window,
+                   &restovo::TFrmFRMain::ActivateFromOtherStart);
   window.show();
   // The first image named is the one chosen for "Search".
   int first = -1;
-  for (const QString& path : QApplication::arguments().mid(1)) {
+  for (const QString& path : images) {
     if (window.OpenImage(path) > 0 && first < 0) first = window.DriveBox()->currentIndex();
   }
   if (first >= 0) window.DriveBox()->setCurrentIndex(first);

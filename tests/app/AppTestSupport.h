@@ -20,12 +20,16 @@ inline QString Fixture(const char* name) {
 }
 
 // Only the images a test opens: no block devices of this machine, no udev, no file
-// manager opening.
+// manager or browser opening, no settings file.
 inline TMainWindowOptions TestOptions() {
   TMainWindowOptions o;
   o.ListMachineDrives = false;
   o.WatchDevices = false;
   o.OpenFileManager = false;
+  // No Config.ini of the user is read or written; the tests choose the language, and the
+  // preview starts hidden.
+  o.SettingsFile = false;
+  o.Defaults.ShowPreview = false;
   return o;
 }
 

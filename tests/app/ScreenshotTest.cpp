@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QProgressBar>
 #include <QScreen>
@@ -19,6 +20,7 @@
 #include "TTarnDirectCombobox.h"
 #include "TTarnMessageBox.h"
 #include "TTarnSearchBox.h"
+#include "UAbout.h"
 #include "Translation.h"
 #include "Umain.h"
 #include "AppTestSupport.h"
@@ -51,10 +53,7 @@ class ScreenshotTest : public QObject {
 
   void BeforeDuringAndAfterAScan() {
     SetLanguage(QStringLiteral("English"));
-    TMainWindowOptions options;
-    options.ListMachineDrives = false;
-    options.WatchDevices = false;
-    TFrmFRMain w(options);
+    TFrmFRMain w(TestOptions());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     const QString demo = qEnvironmentVariable("RESTOVO_DEMO_IMAGE");
@@ -139,6 +138,37 @@ class ScreenshotTest : public QObject {
     watcher.start(50);
     QVERIFY(w.RestoreTo(out.path(), w.FileListModel()->CheckedItems(), true));
     QVERIFY(WaitFor([&] { return shot; }));
+  }
+
+  void MenusAndTheAboutWindow() {
+    SetLanguage(QStringLiteral("English"));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWidget* menuButton = w.TitleBar()->Button(TTarnTitleBar::btMenu);
+    const QPoint below = menuButton->mapToGlobal(QPoint(0, menuButton->height()));
+    w.SystemMenu()->popup(below);
+    QVERIFY(QTest::qWaitForWindowExposed(w.SystemMenu()));
+    Shoot(QStringLiteral("9-system-menu.png"));
+    // The languages, opened from their entry.
+    QMenu* languages = w.SystemMenu()->findChild<QMenu*>(QStringLiteral("pmLang"));
+    w.SystemMenu()->setActiveAction(languages->menuAction());
+    QTest::keyClick(w.SystemMenu(), Qt::Key_Right);
+    QVERIFY(WaitFor([&] { return languages->isVisible(); }, 3000));
+    Shoot(QStringLiteral("10-language-menu.png"));
+    languages->close();
+    w.SystemMenu()->close();
+
+    for (const char* language : {"English", "简体中文"}) {
+      SetLanguage(QString::fromUtf8(language));
+      auto* about = new TFrmFRAbout(&w, w.Vendor);
+      about->show();
+      QVERIFY(QTest::qWaitForWindowExposed(about));
+      Shoot(QString::fromUtf8(language) == u"English" ? QStringLiteral("11-about.png")
+                                                       : QStringLiteral("12-about-chinese.png"));
+      delete about;
+    }
+    SetLanguage(QStringLiteral("English"));
   }
 };
 
