@@ -95,8 +95,9 @@ TFrmFRMain::TFrmFRMain(TMainWindowOptions options, QWidget* parent)
   resize(821, 576);
   setMinimumSize(640, 420);
   // Settings and the language come first: everything built below takes its texts.
-  ConfigDir = GetConfigDir(AppDir());
+  // Without the settings file nothing of the user's settings folder is read or made.
   if (Options.SettingsFile) {
+    ConfigDir = GetConfigDir(AppDir());
     ListLanguages();
     Settings = LoadSettings(ConfigDir, VersionText(), [] { return DetectLanguage(); }, Options.InstallIdFile);
     LanguageResult = SetLanguage(Settings.Lang);
