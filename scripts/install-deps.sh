@@ -13,7 +13,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins qt6-qpa-plugins
   libgl-dev libxcb1-dev xvfb xauth fonts-dejavu-core fonts-wqy-microhei
   # online services: the reference server and the embedded browser of the news window
-  qt6-httpserver-dev qt6-webengine-dev
+  qt6-httpserver-dev qt6-websockets-dev qt6-webengine-dev
   # fixtures and reference tools
   dosfstools mtools ntfs-3g fuse3 fdisk xz-utils sleuthkit
   forensics-samples-vfat forensics-samples-ntfs forensics-samples-multiple
