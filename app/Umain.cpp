@@ -106,6 +106,7 @@ TFrmFRMain::TFrmFRMain(TMainWindowOptions options, QWidget* parent)
     Settings = Options.Defaults;
   }
   Vendor = LoadVendorAddresses(AppDir(), ConfigDir);
+  Hosts = LoadServiceHosts(AppDir(), ConfigDir);
   BuildLayout();
   pmSystem = new QMenu(this);
   pmSystem->setObjectName(QStringLiteral("pmSystem"));
@@ -371,7 +372,7 @@ void TFrmFRMain::BuildMenus() {
   checkNew->setChecked(Settings.CheckNewVer);
   connect(checkNew, &QAction::toggled, this, [this](bool on) {
     Settings.CheckNewVer = on;
-    if (on) CheckForUpdate(false);
+    if (on) CheckForUpdate(true);
   });
   QAction* checkMsg = pmSystem->addAction(QStringLiteral("Auto Check News"));
   checkMsg->setObjectName(QStringLiteral("pmCheckMsg"));
@@ -414,13 +415,59 @@ bool TFrmFRMain::OpenLink(const QString& address) {
   return true;
 }
 
-void TFrmFRMain::CheckForUpdate(bool automatic) {
-  // The update check arrives with the online services; until then nothing is contacted.
-  Q_UNUSED(automatic);
+void TFrmFRMain::CheckForUpdate(bool manual) {
+  // One check at a time; a request while one runs is dropped.
+  if (UpdateThread) return;
+  ManualCheck = manual;
+  const QUrl address = UpdateInfoUrl(Hosts);
+  if (address.isEmpty()) {
+    // The update service is switched off: no answer, as if it were down.
+    TUpdateInfo none;
+    none.Build = BuildNumber();
+    QTimer::singleShot(0, this, [this, none] { UpdateChecked(none); });
+    return;
+  }
+  UpdateThread = new TCheckUpdate(address, BuildNumber());
+  connect(UpdateThread, &TCheckUpdate::Done, this, &TFrmFRMain::UpdateChecked);
+  UpdateThread->Launch();
+}
+
+void TFrmFRMain::UpdateChecked(const TUpdateInfo& info) {
+  const bool manual = ManualCheck;
+  ManualCheck = false;
+  UpdateThread = nullptr;
+  // After the check at start the news follow, before any question.
+  if (!manual && Settings.Getnews) StartGetNews();
+  if (BuildNumber() < info.Build) {
+    if (ShowMsg(mkConfirm, Tr("Message", "NewVer", "A new version is available! Do you want upgrade it now?"),
+                mbYesNo) == mrYes)
+      OpenLink(info.Url);
+  } else if (manual) {
+    ShowMsg(mkInformation, Tr("Message", "NoNewVer", "No effective update found."), mbOK);
+  }
 }
 
 void TFrmFRMain::StartGetNews() {
-  // The news arrive with the online services; until then nothing is contacted.
+  if (NewsThread || !Settings.Getnews) return;
+  const QUrl address = NewsDescriptorUrl(Hosts);
+  if (address.isEmpty()) return;  // the news service is switched off
+  NewsThread = new TGetNews(address, DefaultNewsPageUrl(Hosts));
+  connect(NewsThread, &TGetNews::Done, this, &TFrmFRMain::NewsReceived);
+  NewsThread->Launch();
+}
+
+void TFrmFRMain::NewsReceived(const TNewsInfo& info) {
+  NewsThread = nullptr;
+  // Each item once: not the one remembered, and only for its language (or for all).
+  if (info.MsgID <= 0 || info.MsgID == Settings.MsgID) return;
+  if (!info.LangCode.isEmpty() && !LangCodeMatches(info.LangCode)) return;
+  ShowNews(info);
+}
+
+void TFrmFRMain::ShowNews(const TNewsInfo& info) {
+  NewsShown = info.MsgID;
+  // Remembered before the page has loaded: an item whose page fails is not offered again.
+  Settings.MsgID = info.MsgID;
 }
 
 void TFrmFRMain::showEvent(QShowEvent* event) {
@@ -433,7 +480,7 @@ void TFrmFRMain::showEvent(QShowEvent* event) {
   SetPreviewVisible(Settings.ShowPreview);
   // The search box starts empty, showing its grey prompt.
   cmbsearch->SetText(QString());
-  if (Settings.CheckNewVer) CheckForUpdate(true);
+  if (Settings.CheckNewVer) CheckForUpdate(false);
   else if (Settings.Getnews) StartGetNews();
 }
 

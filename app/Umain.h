@@ -18,6 +18,8 @@
 #include "Services.h"
 #include "Settings.h"
 #include "Translation.h"
+#include "UCheckNewThread.h"
+#include "WebServices.h"
 #include "RecoveryHelper.h"
 #include "TTarnMessageBox.h"
 #include "TTarnWindow.h"
@@ -175,8 +177,17 @@ class TFrmFRMain final : public TTarnWindow {
   // Menus, links and the first showing.
   void BuildMenus();
   bool OpenLink(const QString& address);
-  void CheckForUpdate(bool automatic);
+  // The update check and the news, in the background; the window never waits for them.
+  void CheckForUpdate(bool manual);
+  void UpdateChecked(const TUpdateInfo& info);
   void StartGetNews();
+  void NewsReceived(const TNewsInfo& info);
+  void ShowNews(const TNewsInfo& info);
+  bool UpdateCheckRunning() const { return !UpdateThread.isNull(); }
+  bool NewsFetchRunning() const { return !NewsThread.isNull(); }
+  TServiceHosts Hosts;
+  // The news item last handed to the news window (0: none this run).
+  int NewsShown = 0;
   void ActivateFromOtherStart(const QStringList& images);
   // Where share button 0 (e-mail), 1 (Facebook) or 2 (Twitter) leads in the current
   // language: the Chinese networks when its LangCode is "0804|1004".
@@ -281,6 +292,9 @@ class TFrmFRMain final : public TTarnWindow {
   QToolButton* btnfacebook = nullptr;
   QToolButton* btntwitter = nullptr;
   bool FirstShow = true;
+  QPointer<TCheckUpdate> UpdateThread;
+  QPointer<TGetNews> NewsThread;
+  bool ManualCheck = false;
   QAction* pmrestore = nullptr;
   QAction* actOpenImage = nullptr;
   QPointer<TFrmProgressModal> FrmProgressModal;

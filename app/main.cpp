@@ -3,6 +3,8 @@
 // already running and ends.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 
 #include "RestovoStyle.h"
 #include "SingleInstance.h"
@@ -24,20 +26,27 @@ int main(int argc, char** argv) {
   if (!instance.Listen() && restovo::TSingleInstance::HandToRunning(images)) return 0;
 
   restovo::ApplyRestovoStyle(app);
-  // The window reads the settings and chooses the language from them.
-  restovo::TFrmFRMain window;
-  if (window.LanguageResult == restovo::TLanguageSwitch::NoLanguageFile) {
-    QMessageBox::critical(nullptr, QStringLiteral("Restovo"), restovo::NoLanguageFileText());
-    return restovo::NoLanguageFileExitCode;
+  {
+    // The window reads the settings and chooses the language from them.
+    restovo::TFrmFRMain window;
+    if (window.LanguageResult == restovo::TLanguageSwitch::NoLanguageFile) {
+      QMessageBox::critical(nullptr, QStringLiteral("Restovo"), restovo::NoLanguageFileText());
+      return restovo::NoLanguageFileExitCode;
+    }
+    QObject::connect(&instance, &restovo::TSingleInstance::Activated, &window,
+                     &restovo::TFrmFRMain::ActivateFromOtherStart);
+    window.show();
+    // The first image named is the one chosen for "Search".
+    int first = -1;
+    for (const QString& path : images) {
+      if (window.OpenImage(path) > 0 && first < 0) first = window.DriveBox()->currentIndex();
+    }
+    if (first >= 0) window.DriveBox()->setCurrentIndex(first);
+    QApplication::exec();
+    // Leaving the block destroys the window: a running scan or restore is stopped and the
+    // settings are written.
   }
-  QObject::connect(&instance, &restovo::TSingleInstance::Activated, &window,
-                   &restovo::TFrmFRMain::ActivateFromOtherStart);
-  window.show();
-  // The first image named is the one chosen for "Search".
-  int first = -1;
-  for (const QString& path : images) {
-    if (window.OpenImage(path) > 0 && first < 0) first = window.DriveBox()->currentIndex();
-  }
-  if (first >= 0) window.DriveBox()->setCurrentIndex(first);
-  return QApplication::exec();
+  // Fetches still running (update check, news) are not waited for: the process ends here.
+  std::fflush(nullptr);
+  std::_Exit(0);
 }

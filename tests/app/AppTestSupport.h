@@ -30,6 +30,9 @@ inline TMainWindowOptions TestOptions() {
   // preview starts hidden.
   o.SettingsFile = false;
   o.Defaults.ShowPreview = false;
+  // Nothing is fetched from the online services at the first showing.
+  o.Defaults.CheckNewVer = false;
+  o.Defaults.Getnews = false;
   return o;
 }
 
@@ -65,6 +68,8 @@ struct TBoxWatcher {
   QString Details;
   TMsgKind Kind = mkInformation;
   int Seen = 0;
+  // How a Yes/No box is answered (an OK box is always closed with OK).
+  int Answer = mrNo;
   QTimer Timer;
   TBoxWatcher() {
     Timer.setInterval(20);
@@ -77,7 +82,8 @@ struct TBoxWatcher {
         Details = box->Details();
         Kind = box->Kind();
         ++Seen;
-        box->reject();
+        if (Answer == mrYes && box->findChild<QWidget*>(QStringLiteral("btnYes"))) box->done(mrYes);
+        else box->reject();
       }
     });
     Timer.start();

@@ -97,8 +97,8 @@ class StartupTest : public QObject {
     QCOMPARE(EntryNames(w.FileMenu()),
              (QStringList{"pmrestore", "N1", "pmSelectAll", "pmSelectNone", "pmSelectInvert"}));
     QCOMPARE(Entry(w.SystemMenu(), "pmHelp")->shortcut(), QKeySequence(Qt::Key_F1));
-    QVERIFY(Entry(w.SystemMenu(), "pmCheckNew")->isChecked());
-    QVERIFY(Entry(w.SystemMenu(), "pmCheckMsg")->isChecked());
+    QCOMPARE(Entry(w.SystemMenu(), "pmCheckNew")->isChecked(), w.Settings.CheckNewVer);
+    QCOMPARE(Entry(w.SystemMenu(), "pmCheckMsg")->isChecked(), w.Settings.Getnews);
     // Showing again builds nothing.
     w.hide();
     w.show();
@@ -166,6 +166,7 @@ class StartupTest : public QObject {
     QString installId;
     {
       TFrmFRMain w(options);
+      w.Hosts = {};  // no online service is contacted
       w.show();
       QVERIFY(w.Settings.SetupVerChanged);  // the first run of this version
       QVERIFY(w.PreviewVisible());          // shown on a fresh start
@@ -187,6 +188,7 @@ class StartupTest : public QObject {
     SetLanguage(QStringLiteral("English"));
     {
       TFrmFRMain w(options);
+      w.Hosts = {};
       w.show();
       QCOMPARE(Lang(), QStringLiteral("Deutsch"));
       QVERIFY(!w.Settings.SetupVerChanged);

@@ -1,0 +1,125 @@
+#include "WebServices.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+#include "IniFile.h"
+#include "Services.h"
+
+namespace restovo {
+
+namespace {
+
+const QString kDefaultHost = QStringLiteral("http://127.0.0.1:8470");
+
+}  // namespace
+
+TServiceHosts DefaultServiceHosts() { return {kDefaultHost, kDefaultHost, kDefaultHost}; }
+
+TServiceHosts LoadServiceHosts(const QString& appDir, const QString& configDir) {
+  TServiceHosts hosts = DefaultServiceHosts();
+  const QString file = ServicesIniPath(appDir, configDir);
+  if (file.isEmpty()) return hosts;
+  TIniFile ini;
+  if (!ini.LoadFromFile(file)) return hosts;
+  hosts.MainSite = ini.ReadString(u"Hosts", u"MainSite", hosts.MainSite).trimmed();
+  hosts.SecondSite = ini.ReadString(u"Hosts", u"SecondSite", hosts.SecondSite).trimmed();
+  hosts.InfoService = ini.ReadString(u"Hosts", u"InfoService", hosts.InfoService).trimmed();
+  return hosts;
+}
+
+QUrl ServiceUrl(const QString& host, const QString& pathAndQuery) {
+  QString base = host.trimmed();
+  if (base.isEmpty()) return {};
+  while (base.endsWith(QLatin1Char('/'))) base.chop(1);
+  return QUrl(base + pathAndQuery);
+}
+
+QUrl UpdateInfoUrl(const TServiceHosts& hosts) {
+  return ServiceUrl(hosts.MainSite, QStringLiteral("/software_update/getinfo.php?p_id=3"));
+}
+
+QUrl NewsDescriptorUrl(const TServiceHosts& hosts) {
+  return ServiceUrl(hosts.MainSite, QStringLiteral("/news/kplinfo.htm"));
+}
+
+QUrl DefaultNewsPageUrl(const TServiceHosts& hosts) {
+  return ServiceUrl(hosts.MainSite, QStringLiteral("/news/msg.html"));
+}
+
+QString HttpGetText(const QUrl& url, int timeoutMs) {
+  if (url.isEmpty() || !url.isValid()) return {};
+  // One manager per call and thread: the workers share nothing.
+  QNetworkAccessManager manager;
+  QNetworkRequest request(url);
+  request.setRawHeader("Accept-Charset", "utf-8");
+  request.setRawHeader("User-Agent", QByteArray());
+  request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+  request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+  request.setTransferTimeout(timeoutMs);
+  QNetworkReply* reply = manager.get(request);
+  QEventLoop loop;
+  QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+  // The whole call, connection included, ends by the time-out.
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+  deadline.start(timeoutMs);
+  if (!reply->isFinished()) loop.exec();
+  QString text;
+  if (reply->error() == QNetworkReply::NoError) {
+    QByteArray body = reply->readAll();
+    if (const qsizetype zero = body.indexOf('\0'); zero >= 0) body.truncate(zero);
+    text = QString::fromUtf8(body);
+  }
+  delete reply;
+  return text;
+}
+
+bool IsRefusedReply(const QString& reply) { return reply.contains(QStringLiteral("Malwarebytes")); }
+
+TUpdateInfo ParseUpdateReply(const QString& reply, int ownBuild) {
+  TUpdateInfo info;
+  info.Build = ownBuild;
+  if (reply.isEmpty() || IsRefusedReply(reply)) return info;
+  const QJsonDocument doc = QJsonDocument::fromJson(reply.toUtf8());
+  if (!doc.isObject()) return info;
+  const QJsonObject o = doc.object();
+  // Members are read in order; a missing one ends the reading with what was read before.
+  if (!o.contains(QStringLiteral("stopped"))) return info;
+  if (o.value(QStringLiteral("stopped")).toInt(-1) == 0) {
+    if (!o.contains(QStringLiteral("build"))) return info;
+    info.Build = o.value(QStringLiteral("build")).toInt(ownBuild);
+  }
+  if (!o.contains(QStringLiteral("blog_url"))) return info;
+  info.BlogUrl = o.value(QStringLiteral("blog_url")).toString();
+  if (!o.contains(QStringLiteral("url"))) return info;
+  info.Url = o.value(QStringLiteral("url")).toString();
+  if (!o.contains(QStringLiteral("update_info"))) return info;
+  info.UpdateInfo = o.value(QStringLiteral("update_info")).toString().split(QLatin1Char('\n'));
+  return info;
+}
+
+TNewsInfo ParseNewsDescriptor(const QString& reply, const QString& defaultUrl) {
+  TNewsInfo info;
+  info.Url = defaultUrl;
+  if (reply.isEmpty() || IsRefusedReply(reply)) return info;
+  // Read from memory with the program's one INI reader.
+  TIniFile ini;
+  ini.LoadFromText(reply);
+  info.MsgID = ini.ReadInteger(u"Msg", u"MsgID", 0);
+  info.ShowAll = ini.ReadInteger(u"Msg", u"ShowAll", 1) == 1;
+  info.Url = ini.ReadString(u"Msg", u"Url", defaultUrl);
+  info.FormWidth = ini.ReadInteger(u"Msg", u"FormWidth", 0);
+  info.FormHeight = ini.ReadInteger(u"Msg", u"FormHeight", 0);
+  info.LangCode = ini.ReadString(u"Msg", u"LangCode", QString());
+  return info;
+}
+
+}  // namespace restovo
