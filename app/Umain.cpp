@@ -49,6 +49,7 @@
 #include "Services.h"
 #include "Settings.h"
 #include "UAbout.h"
+#include "Unew.h"
 #include "QtBridge.h"
 #include "RestovoStyle.h"
 #include "TTarnDirectCombobox.h"
@@ -466,6 +467,11 @@ void TFrmFRMain::NewsReceived(const TNewsInfo& info) {
 
 void TFrmFRMain::ShowNews(const TNewsInfo& info) {
   NewsShown = info.MsgID;
+  // One news window for the whole run, made on first use.
+  if (!frmnew) frmnew = new Tfrmnew(this);
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const QRect workArea = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  frmnew->ShowNews(info.Url, info.MsgID, info.FormWidth, info.FormHeight, workArea);
   // Remembered before the page has loaded: an item whose page fails is not offered again.
   Settings.MsgID = info.MsgID;
 }

@@ -41,6 +41,7 @@ namespace restovo {
 class TDeviceMonitor;
 class TFileListModel;
 class TPreviewPanel;
+class Tfrmnew;
 class TQtBridge;
 class TTarnDirectCombobox;
 class TTarnSearchBox;
@@ -188,6 +189,7 @@ class TFrmFRMain final : public TTarnWindow {
   TServiceHosts Hosts;
   // The news item last handed to the news window (0: none this run).
   int NewsShown = 0;
+  Tfrmnew* NewsWindow() const { return frmnew; }
   void ActivateFromOtherStart(const QStringList& images);
   // Where share button 0 (e-mail), 1 (Facebook) or 2 (Twitter) leads in the current
   // language: the Chinese networks when its LangCode is "0804|1004".
@@ -295,6 +297,7 @@ class TFrmFRMain final : public TTarnWindow {
   QPointer<TCheckUpdate> UpdateThread;
   QPointer<TGetNews> NewsThread;
   bool ManualCheck = false;
+  Tfrmnew* frmnew = nullptr;
   QAction* pmrestore = nullptr;
   QAction* actOpenImage = nullptr;
   QPointer<TFrmProgressModal> FrmProgressModal;

@@ -11,8 +11,11 @@
 #include "TTarnDirectCombobox.h"
 #include "Translation.h"
 #include "Umain.h"
+#include "Unew.h"
 
 int main(int argc, char** argv) {
+  // The news window's browser needs this before the application exists.
+  restovo::PrepareWebEngine();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Restovo"));
   QApplication::setApplicationDisplayName(QStringLiteral("Restovo"));

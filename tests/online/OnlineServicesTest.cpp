@@ -12,6 +12,7 @@
 #include "Settings.h"
 #include "Translation.h"
 #include "Umain.h"
+#include "Unew.h"
 #include "WebServices.h"
 #include "AppTestSupport.h"
 
@@ -220,6 +221,27 @@ class OnlineServicesTest : public QObject {
     SetLanguage(QStringLiteral("English"));
   }
 
+  void TheNewsWindowTakesTheDescribedSize_data() {
+    QTest::addColumn<QByteArray>("size");
+    QTest::addColumn<QSize>("window");
+    QTest::newRow("designed") << QByteArray("") << QSize(492, 266);
+    QTest::newRow("width alone keeps the designed size") << QByteArray("FormWidth=600\nFormHeight=0\n") << QSize(492, 266);
+    QTest::newRow("both given") << QByteArray("FormWidth=600\nFormHeight=300\n") << QSize(602, 326);
+  }
+
+  void TheNewsWindowTakesTheDescribedSize() {
+    QFETCH(QByteArray, size);
+    QFETCH(QSize, window);
+    SetNews("[Msg]\nMsgID=11\nUrl=" + Base.toUtf8() + "/news/msg.html\n" + size);
+    auto w = Window(false, true);
+    w->StartGetNews();
+    QVERIFY(WaitFor([&] { return !w->NewsFetchRunning(); }));
+    QCOMPARE(w->NewsShown, 11);
+    QVERIFY(w->NewsWindow());
+    QCOMPARE(w->NewsWindow()->size(), window);
+    QCOMPARE(w->NewsWindow()->Url(), QUrl(Base + QStringLiteral("/news/msg.html")));
+  }
+
   void NewsAreNotFetchedWhenSwitchedOff() {
     SetNews("[Msg]\nMsgID=9\n");
     auto w = Window(false, false);
@@ -228,5 +250,11 @@ class OnlineServicesTest : public QObject {
   }
 };
 
-QTEST_MAIN(OnlineServicesTest)
+int main(int argc, char** argv) {
+  // The news window's browser is set up before the application, as the program does.
+  PrepareWebEngine();
+  QApplication app(argc, argv);
+  OnlineServicesTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "OnlineServicesTest.moc"
