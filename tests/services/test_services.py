@@ -409,21 +409,30 @@ class AdvertisementTests(unittest.TestCase):
         answer = json.loads(body)
         servertime = datetime.datetime.strptime(answer["servertime"], "%Y-%m-%d %H:%M:%S")
         self.assertLess(abs((servertime - datetime.datetime.now()).total_seconds()), 120)
-        self.assertEqual([ad["id"] for ad in answer["ads"]], [1, 2])
+        self.assertEqual([urllib.parse.urlsplit(ad["img"]).path for ad in answer["ads"]],
+                         ["/ads/ad1.png", "/ads/ad2.png"])
         for ad in answer["ads"]:
-            with self.subTest(id=ad["id"]):
-                self.assertEqual(set(ad), {"id", "img", "url", "begin", "expire", "lifetime"})
+            with self.subTest(img=ad["img"]):
+                self.assertEqual(set(ad), {"title", "tip", "link", "img", "startdate", "expire", "lifetime"})
                 self.assertIsInstance(ad["lifetime"], int)
-                begin = datetime.datetime.strptime(ad["begin"], "%Y-%m-%d %H:%M:%S")
-                expire = datetime.datetime.strptime(ad["expire"], "%Y-%m-%d %H:%M:%S")
-                self.assertLess(begin, servertime)
-                self.assertLess(servertime, expire)
+                self.assertGreater(ad["lifetime"], 0)
+                for key in ("title", "tip"):
+                    self.assertIsInstance(ad[key], str)
+                    self.assertTrue(ad[key])
+                # A date is year-month-day, or all zeros for none; the ad must be on show now.
+                today = servertime.date()
+                for key in ("startdate", "expire"):
+                    self.assertRegex(ad[key], r"^\d{4}-\d\d-\d\d$")
+                if ad["startdate"] != "0000-00-00":
+                    self.assertLessEqual(datetime.date.fromisoformat(ad["startdate"]), today)
+                if ad["expire"] != "0000-00-00":
+                    self.assertLessEqual(today, datetime.date.fromisoformat(ad["expire"]))
                 self.assertRegex(ad["img"], r"^" + re.escape(server.base) + r"/ads/[^/]+\.png$")
                 status, headers, picture = server.get(urllib.parse.urlsplit(ad["img"]).path)
                 self.assertEqual((status, headers["content-type"]), (200, "image/png"))
                 self.assertEqual(picture[:8], PNG_SIGNATURE)
-                self.assertTrue(ad["url"].startswith(server.base + "/"))
-                self.assertEqual(server.get(urllib.parse.urlsplit(ad["url"]).path)[0], 200)
+                self.assertTrue(ad["link"].startswith(server.base + "/"))
+                self.assertEqual(server.get(urllib.parse.urlsplit(ad["link"]).path)[0], 200)
 
     def test_other_products_get_no_ads(self):
         answer = json.loads(server.get("/info_group/index.php?to=getinfonew&pid=5")[2])
