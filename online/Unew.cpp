@@ -85,7 +85,13 @@ Tfrmnew::Tfrmnew(QWidget* parent)
   connect(&fadeTimer_, &QTimer::timeout, this, &Tfrmnew::FadeTick);
 }
 
-Tfrmnew::~Tfrmnew() = default;
+Tfrmnew::~Tfrmnew() {
+  // The page goes while this window is still whole: a script answer it delivers on its
+  // way out finds a window that is no longer waiting for one.
+  awaitingPage_ = false;
+  ++load_;
+  delete browser_;
+}
 
 TTarnTitleBar* Tfrmnew::TitleBar() const { return frame_->TitleBar(); }
 
