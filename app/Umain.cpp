@@ -50,6 +50,9 @@
 #include "Settings.h"
 #include "UAbout.h"
 #include "Unew.h"
+#include "UAd.h"
+#include "uInstallStatus.h"
+#include "uSupport.h"
 #include "QtBridge.h"
 #include "RestovoStyle.h"
 #include "TTarnDirectCombobox.h"
@@ -102,12 +105,14 @@ TFrmFRMain::TFrmFRMain(TMainWindowOptions options, QWidget* parent)
     ListLanguages();
     Settings = LoadSettings(ConfigDir, VersionText(), [] { return DetectLanguage(); }, Options.InstallIdFile);
     LanguageResult = SetLanguage(Settings.Lang);
-    // The install-statistics post for a new version starts here with the online services.
   } else {
     Settings = Options.Defaults;
   }
   Vendor = LoadVendorAddresses(AppDir(), ConfigDir);
-  Hosts = LoadServiceHosts(AppDir(), ConfigDir);
+  Hosts = Options.Hosts ? *Options.Hosts : LoadServiceHosts(AppDir(), ConfigDir);
+  // A version's first run is reported once (in the background; nothing waits for it).
+  if (Options.OnlineServices && Settings.SetupVerChanged)
+    PostInstallStatus(Hosts, 14, VersionText(), Settings.InstallId);
   BuildLayout();
   pmSystem = new QMenu(this);
   pmSystem->setObjectName(QStringLiteral("pmSystem"));
@@ -122,6 +127,8 @@ TFrmFRMain::TFrmFRMain(TMainWindowOptions options, QWidget* parent)
   }
   SetOnLanguageChanged([this] { ApplyLanguage(); });
   ApplyLanguage();
+  // The support centre, hidden; it asks at once for answers the user has not read.
+  if (Options.OnlineServices) CreateSupportCenter();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
@@ -141,6 +148,7 @@ TFrmFRMain::~TFrmFRMain() {
   // The handlers stay assigned (a worker may be reading them) and return at once.
   Closing.store(true);
   if (Helper) Helper->Stop();
+  delete support;  // a window of its own, not a child of this one
   if (BusyCursorSet) QApplication::restoreOverrideCursor();
   Helper.reset();
 }
@@ -192,12 +200,17 @@ void TFrmFRMain::BuildLayout() {
   btnprv->setObjectName(QStringLiteral("btnprv"));
   btnprv->setIcon(RestovoIcon(u"preview"));
   btnprv->setCheckable(true);
+  btnfeedback = new QToolButton(pnlcontent);
+  btnfeedback->setObjectName(QStringLiteral("btnfeedback"));
+  btnfeedback->setIcon(RestovoIcon(u"feedback"));
+  connect(btnfeedback, &QToolButton::clicked, this, &TFrmFRMain::btnfeedbackClick);
   top->addWidget(cbbDrive, 3);
   top->addWidget(btnsearch);
   top->addWidget(btnopenimage);
   top->addSpacing(12);
   top->addWidget(cmbsearch, 2);
   top->addWidget(btnprv);
+  top->addWidget(btnfeedback);
   outer->addLayout(top);
 
   spltree = new QSplitter(Qt::Horizontal, pnlcontent);
@@ -226,6 +239,10 @@ void TFrmFRMain::BuildLayout() {
   // The advertising panel lives here; it stays folded until there is something to show.
   pnlad = new QWidget(left);
   pnlad->setObjectName(QStringLiteral("pnlad"));
+  pnlad->setFixedSize(200, 100);
+  sw1 = new TTarnDirectAdShower(pnlad);
+  sw1->setGeometry(0, 0, 200, 100);
+  connect(sw1, &TTarnDirectAdShower::ImgDone, this, &TFrmFRMain::AdImgDone);
   pnlad->hide();
   leftLayout->addWidget(lbltree);
   leftLayout->addWidget(lsttype, 1);
@@ -488,6 +505,7 @@ void TFrmFRMain::showEvent(QShowEvent* event) {
   cmbsearch->SetText(QString());
   if (Settings.CheckNewVer) CheckForUpdate(false);
   else if (Settings.Getnews) StartGetNews();
+  QTimer::singleShot(500, this, &TFrmFRMain::StartAdvertisements);
 }
 
 void TFrmFRMain::ActivateFromOtherStart(const QStringList& images) {
@@ -1113,6 +1131,7 @@ void TFrmFRMain::ApplyLanguage() {
     }
   }
   ApplyShareButtons();
+  btnfeedback->setToolTip(ControlText(QStringLiteral("btnfeedback"), "hint", QStringLiteral("Support & feedback")));
   if (FrmProgressModal && FrmProgressModal->isVisible()) FrmProgressModal->FormShow();
   UpdateActionState();
   if (cbbDrive->count() == 0 && FileModel->rowCount() == 0)
@@ -1483,6 +1502,46 @@ void TFrmFRMain::ShowPreview(TFileInfo* record) {
   std::vector<std::byte> content;
   if (!Helper->ReadToMemory(record, content, limit)) return;
   pnlpreview->ShowContent(content, ext);
+}
+
+// ---- Support centre and advertisements -------------------------------------------------
+
+void TFrmFRMain::CreateSupportCenter() {
+  if (support) return;
+  support = new TFrmTarnSupport(Hosts, Settings.InstallId, Settings.SetupVer, this);
+  connect(support, &TFrmTarnSupport::UnreadCountChanged, this, &TFrmFRMain::UnreadCountChanged);
+}
+
+void TFrmFRMain::UnreadCountChanged(int count) {
+  // Answers not read yet mark the button until it is pressed.
+  if (!support || count <= 0) return;
+  FeedbackMark = true;
+  btnfeedback->setIcon(RestovoIcon(u"feedback-unread"));
+}
+
+void TFrmFRMain::btnfeedbackClick() {
+  CreateSupportCenter();
+  support->ShowSupport();
+  FeedbackMark = false;
+  btnfeedback->setIcon(RestovoIcon(u"feedback"));
+}
+
+void TFrmFRMain::StartAdvertisements() {
+  // The pictures are kept in the settings folder; without one nothing is fetched.
+  if (!Options.OnlineServices || ConfigDir.isEmpty()) return;
+  sw1->setSavePath(ConfigDir);
+  sw1->setCheckUrl(AdListUrl(Hosts));
+  sw1->Fetch();
+}
+
+void TFrmFRMain::AdImgDone(int width, int height) {
+  // The panel takes the picture's size, at most its designed 200 × 100.
+  const QSize size(std::min(width > 0 ? width : 200, 200), std::min(height > 0 ? height : 100, 100));
+  if (pnlad->size() != size) {
+    pnlad->setFixedSize(size);
+    sw1->setGeometry(QRect(QPoint(0, 0), size));
+  }
+  pnlad->show();
 }
 
 }  // namespace restovo

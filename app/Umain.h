@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "FileCategories.h"
 #include "Services.h"
@@ -42,6 +43,8 @@ class TDeviceMonitor;
 class TFileListModel;
 class TPreviewPanel;
 class Tfrmnew;
+class TFrmTarnSupport;
+class TTarnDirectAdShower;
 class TQtBridge;
 class TTarnDirectCombobox;
 class TTarnSearchBox;
@@ -75,6 +78,11 @@ struct TMainWindowOptions {
   // Read Config.ini (and choose the language from it) at creation, write it at the end.
   // Without it the window starts from Defaults and leaves the language as it is.
   bool SettingsFile = true;
+  // The support centre's unread answers, the install statistics and the advertisements
+  // at start (tests leave them out; the support window still opens on request).
+  bool OnlineServices = true;
+  // The services' hosts; when not given they come from Services.ini.
+  std::optional<TServiceHosts> Hosts;
   TSettings Defaults;
   // The machine's installation-identity file; empty for the usual one.
   QString InstallIdFile;
@@ -190,6 +198,15 @@ class TFrmFRMain final : public TTarnWindow {
   // The news item last handed to the news window (0: none this run).
   int NewsShown = 0;
   Tfrmnew* NewsWindow() const { return frmnew; }
+  // The support centre, made at creation (or on the first click of its button).
+  TFrmTarnSupport* SupportCenter() const { return support; }
+  void btnfeedbackClick();
+  void UnreadCountChanged(int count);
+  QToolButton* FeedbackButton() const { return btnfeedback; }
+  bool FeedbackMarked() const { return FeedbackMark; }
+  TTarnDirectAdShower* AdShower() const { return sw1; }
+  void StartAdvertisements();
+  void AdImgDone(int width, int height);
   void ActivateFromOtherStart(const QStringList& images);
   // Where share button 0 (e-mail), 1 (Facebook) or 2 (Twitter) leads in the current
   // language: the Chinese networks when its LangCode is "0804|1004".
@@ -246,6 +263,7 @@ class TFrmFRMain final : public TTarnWindow {
  private:
   void BuildLayout();
   void ApplyShareButtons();
+  void CreateSupportCenter();
   void ShowStatus(const QString& text);
   void FitColumns();
   void FitNameColumn();
@@ -298,6 +316,10 @@ class TFrmFRMain final : public TTarnWindow {
   QPointer<TGetNews> NewsThread;
   bool ManualCheck = false;
   Tfrmnew* frmnew = nullptr;
+  TFrmTarnSupport* support = nullptr;
+  TTarnDirectAdShower* sw1 = nullptr;
+  QToolButton* btnfeedback = nullptr;
+  bool FeedbackMark = false;
   QAction* pmrestore = nullptr;
   QAction* actOpenImage = nullptr;
   QPointer<TFrmProgressModal> FrmProgressModal;

@@ -33,6 +33,8 @@ inline TMainWindowOptions TestOptions() {
   // Nothing is fetched from the online services at the first showing.
   o.Defaults.CheckNewVer = false;
   o.Defaults.Getnews = false;
+  o.OnlineServices = false;
+  o.Hosts = TServiceHosts{};  // and no host to contact
   return o;
 }
 

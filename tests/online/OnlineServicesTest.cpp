@@ -12,6 +12,8 @@
 #include "Settings.h"
 #include "Translation.h"
 #include "Umain.h"
+#include "UAd.h"
+#include "uSupport.h"
 #include "Unew.h"
 #include "WebServices.h"
 #include "AppTestSupport.h"
@@ -240,6 +242,44 @@ class OnlineServicesTest : public QObject {
     QVERIFY(w->NewsWindow());
     QCOMPARE(w->NewsWindow()->size(), window);
     QCOMPARE(w->NewsWindow()->Url(), QUrl(Base + QStringLiteral("/news/msg.html")));
+  }
+
+  void TheWindowStartsTheSupportCentreStatisticsAndAdvertisements() {
+    // A version's first run, under an installation with two answers waiting.
+    QTemporaryDir settings;
+    TMainWindowOptions o = TestOptions();
+    o.OnlineServices = true;
+    o.Hosts = TServiceHosts{Base, Base, Base};
+    o.Defaults.SetupVerChanged = true;
+    o.Defaults.InstallId = QStringLiteral("{8F0C2A3E-5B7D-4C1A-9E6F-2D4B8A1C3E5F}");
+    o.Defaults.SetupVer = VersionText();
+    TFrmFRMain w(o);
+    w.ConfigDir = settings.path() + QLatin1Char('/');
+    QVERIFY(w.SupportCenter());
+    QVERIFY(WaitFor([&] { return w.FeedbackMarked(); }));
+    QCOMPARE(w.SupportCenter()->UnreadCount(), 2);
+    // The statistics post landed in the services' records.
+    const QString statistics = Dir.filePath(QStringLiteral("state/install-statistics.tsv"));
+    QVERIFY(WaitFor([&] {
+      QFile f(statistics);
+      return f.open(QIODevice::ReadOnly) && f.readAll().contains(o.Defaults.InstallId.toUtf8());
+    }));
+    QFile f(statistics);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> fields = f.readAll().trimmed().split('\n').last().split('\t');
+    QCOMPARE(fields.mid(1), (QList<QByteArray>{VersionText().toUtf8(), "14", o.Defaults.InstallId.toUtf8()}));
+
+    // Half a second after the first showing the advertisements arrive, their pictures
+    // kept under the settings folder.
+    w.show();
+    QVERIFY(WaitFor([&] { return w.AdShower()->CurAd() != nullptr; }));
+    QVERIFY(w.findChild<QWidget*>(QStringLiteral("pnlad"))->isVisible());
+    QVERIFY(WaitFor([&] { return QDir(settings.filePath(QStringLiteral("UpdateInfo"))).entryList(QDir::Files).size() == 2; }));
+
+    // The button opens the support centre and loses its mark.
+    w.btnfeedbackClick();
+    QVERIFY(!w.FeedbackMarked());
+    QVERIFY(w.SupportCenter()->isVisible());
   }
 
   void NewsAreNotFetchedWhenSwitchedOff() {
