@@ -14,15 +14,19 @@ TFrmCatch::TFrmCatch(QWidget* parent)
   setObjectName(QStringLiteral("frmCatch"));
   setCursor(Qt::CrossCursor);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  setMouseTracking(false);
 }
 
 void TFrmCatch::Freeze() {
   const QList<QScreen*> screens = QGuiApplication::screens();
   if (screens.isEmpty()) return SetFrozen({});
   if (screens.size() == 1) {
-    SetFrozen(screens.first()->grabWindow(0).toImage());
-    move(screens.first()->geometry().topLeft());
+    const QRect geometry = screens.first()->geometry();
+    QImage shot = screens.first()->grabWindow(0).toImage();
+    // The window is measured in desktop units; a scaled screen gives more pixels.
+    if (shot.size() != geometry.size())
+      shot = shot.scaled(geometry.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    SetFrozen(shot);
+    move(geometry.topLeft());
     return;
   }
   const QRect desktop = screens.first()->virtualGeometry();
@@ -82,8 +86,8 @@ void TFrmCatch::mouseMoveEvent(QMouseEvent* event) {
     p.fillRect(r, QColor(0, 0, 0, kShadeAlpha));
     p.setPen(QPen(QColor(kOutline), 1));
     p.setBrush(Qt::NoBrush);
-    // A QRect's outline at width 1 covers its right and bottom rows too when drawn
-    // with one pixel less.
+    // A 1 px pen outlines a rectangle one pixel wider and taller than it is; the outline
+    // stays on the rectangle's own edge pixels.
     p.drawRect(r.adjusted(0, 0, -1, -1));
   }
   update();

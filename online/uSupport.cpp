@@ -134,7 +134,7 @@ bool TSupportPage::Handle(const QString& target, bool isMainFrame) {
       return true;
     case TSupportNavigation::Redirect:
       if (!isMainFrame) return true;
-      // Not from inside the browser's own question: load once it has its answer.
+      // Loading from inside the request would cut across it: load once it is refused.
       QTimer::singleShot(0, this, [this, to = n.Target] { load(to); });
       return false;
     default:
