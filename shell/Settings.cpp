@@ -11,6 +11,10 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <pwd.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #if !defined(RESTOVO_VERSION_MAJOR) || !defined(RESTOVO_VERSION_MINOR) || \
     !defined(RESTOVO_VERSION_PATCH) || !defined(RESTOVO_VERSION_TWEAK)
 #error "The build passes the project's four version numbers as RESTOVO_VERSION_*"
@@ -45,6 +49,24 @@ QStringList ConfigFilesIn(const QString& dir) {
   return matches;
 }
 
+// The account PKEXEC_UID names, when it names one.
+const passwd* InvokingUser() {
+  bool ok = false;
+  const uint uid = qEnvironmentVariable("PKEXEC_UID").toUInt(&ok);
+  return ok ? ::getpwuid(static_cast<uid_t>(uid)) : nullptr;
+}
+
+// Run as root through pkexec, files made in the user's settings folder stay the user's, or
+// the next start without rights could not write them.
+void GiveToInvokingUser(const QString& path) {
+  if (::geteuid() != 0) return;
+  const passwd* user = InvokingUser();
+  if (user == nullptr || user->pw_uid == 0) return;
+  if (::chown(QFile::encodeName(path).constData(), user->pw_uid, user->pw_gid) != 0) {
+    // Left to root: the next start with rights can still use it.
+  }
+}
+
 // The identity in `fileName` when it holds a valid one, upper-cased.
 QString ReadInstallId(const QString& fileName) {
   QFile file(fileName);
@@ -65,17 +87,35 @@ bool WriteInstallId(const QString& fileName, const QString& id) {
   return file.commit();
 }
 
+// The machine-wide identity file belongs to root; only the fallback lies in the user's folder.
+bool WriteFallbackInstallId(const QString& fileName, const QString& id) {
+  if (!WriteInstallId(fileName, id)) return false;
+  GiveToInvokingUser(fileName);
+  return true;
+}
+
 }  // namespace
 
 QString GetConfigDir(const QString& appDir) {
   const QString portable = WithSlash(appDir);
   if (!ConfigFilesIn(portable).isEmpty()) return portable;
 
-  const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  QString base = InvokingUserConfigHome();
+  if (base.isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   if (base.isEmpty()) return portable;
+  const bool baseExisted = QFileInfo(base).isDir();
   const QString dir = WithSlash(base) + QStringLiteral("Restovo/");
-  QDir().mkpath(dir);
+  if (!QFileInfo(dir).isDir() && QDir().mkpath(dir)) {
+    if (!baseExisted) GiveToInvokingUser(base);
+    GiveToInvokingUser(dir);
+  }
   return QFileInfo(dir).isDir() ? dir : portable;
+}
+
+QString InvokingUserConfigHome() {
+  const passwd* user = InvokingUser();
+  if (user == nullptr || user->pw_dir == nullptr || user->pw_dir[0] == '\0') return {};
+  return WithSlash(QFile::decodeName(user->pw_dir)) + QStringLiteral(".config");
 }
 
 QString ConfigFilePath(const QString& configDir) {
@@ -124,7 +164,9 @@ bool SaveSettings(const QString& configDir, const TSettings& settings) {
   ini.WriteBool(General, u"CheckNewVer", settings.CheckNewVer);
   ini.WriteBool(General, u"ShowPreview", settings.ShowPreview);
   ini.WriteString(General, u"SetupVer", settings.SetupVer);
-  return ini.SaveToFile(fileName);
+  if (!ini.SaveToFile(fileName)) return false;
+  GiveToInvokingUser(fileName);
+  return true;
 }
 
 bool IsValidInstallId(const QString& id) {
@@ -144,7 +186,7 @@ QString GetInstallId(const QString& machineFile, const QString& fallbackDir) {
       WithSlash(fallbackDir.isEmpty() ? GetConfigDir(AppDir()) : fallbackDir) + FallbackIdName;
   id = ReadInstallId(fallbackFile);
   if (!id.isEmpty()) return id;
-  WriteInstallId(fallbackFile, fresh);
+  WriteFallbackInstallId(fallbackFile, fresh);
   return fresh;
 }
 

@@ -14,6 +14,11 @@ namespace restovo {
 // missing; `appDir` again when that folder cannot be had.
 QString GetConfigDir(const QString& appDir);
 
+// The configuration home of the user who started the program through pkexec: the ~/.config
+// of the account PKEXEC_UID names, from the password database (pkexec passes neither HOME
+// nor XDG_CONFIG_HOME). Empty when PKEXEC_UID is not set or names no account.
+QString InvokingUserConfigHome();
+
 // The settings file in `configDir`: an existing file named "config.ini" in any letter case
 // (the exact spelling "Config.ini" preferred when there are several), else
 // configDir + "Config.ini".

@@ -7,7 +7,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using restovo::TSettings;
 
@@ -313,6 +317,48 @@ class SettingsTest : public QObject {
     // When the folder cannot be made, the program's folder serves.
     qputenv("XDG_CONFIG_HOME", (f.Blocker() + QStringLiteral("/config")).toLocal8Bit());
     QCOMPARE(restovo::GetConfigDir(f.App), f.App + u'/');
+  }
+
+  // pkexec passes neither HOME nor XDG_CONFIG_HOME; the settings are those of the account
+  // PKEXEC_UID names, wherever HOME and XDG_CONFIG_HOME point.
+  void pkexecTakesTheInvokingUsersFolder() {
+    TFixture f;
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldUid = qgetenv("PKEXEC_UID");
+    const auto restore = qScopeGuard([&] {
+      oldHome.isNull() ? qunsetenv("HOME") : qputenv("HOME", oldHome);
+      oldUid.isNull() ? qunsetenv("PKEXEC_UID") : qputenv("PKEXEC_UID", oldUid);
+    });
+    qputenv("HOME", f.Root.filePath(QStringLiteral("elsewhere")).toLocal8Bit());
+    const passwd* me = ::getpwuid(::getuid());
+    QVERIFY(me != nullptr);
+    const QString home = QFile::decodeName(me->pw_dir);
+    const QString expected = (home.endsWith(u'/') ? home : home + u'/') + QStringLiteral(".config");
+
+    qunsetenv("PKEXEC_UID");
+    QCOMPARE(restovo::InvokingUserConfigHome(), QString());
+    QCOMPARE(restovo::GetConfigDir(f.App), f.XdgConfigDir());
+
+    qputenv("PKEXEC_UID", QByteArray::number(::getuid()));
+    QCOMPARE(restovo::InvokingUserConfigHome(), expected);
+    QCOMPARE(restovo::GetConfigDir(f.App), expected + QStringLiteral("/Restovo/"));
+    QVERIFY(QFileInfo(expected + QStringLiteral("/Restovo")).isDir());
+    // A portable copy stays portable.
+    QFile portable(f.App + QStringLiteral("/config.ini"));
+    QVERIFY(portable.open(QIODevice::WriteOnly));
+    portable.close();
+    QCOMPARE(restovo::GetConfigDir(f.App), f.App + u'/');
+    QVERIFY(portable.remove());
+
+    // Garbage or an account that does not exist: the usual folder.
+    uint unknown = 60000;
+    while (::getpwuid(unknown) != nullptr) ++unknown;
+    for (const QByteArray& value : {QByteArray("root"), QByteArray(""), QByteArray("-1"),
+                                    QByteArray::number(unknown)}) {
+      qputenv("PKEXEC_UID", value);
+      QCOMPARE(restovo::InvokingUserConfigHome(), QString());
+      QCOMPARE(restovo::GetConfigDir(f.App), f.XdgConfigDir());
+    }
   }
 
   void installIdIsKeptPerMachine() {
