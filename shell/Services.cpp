@@ -62,7 +62,10 @@ TVendorAddresses DefaultVendorAddresses() {
 
 QString ServicesIniPath(const QString& appDir, const QString& configDir) {
   const QString beside = ServicesFileIn(appDir);
-  return beside.isEmpty() ? ServicesFileIn(configDir) : beside;
+  if (!beside.isEmpty()) return beside;
+  const QString settings = ServicesFileIn(configDir);
+  if (!settings.isEmpty() || appDir.isEmpty()) return settings;
+  return ServicesFileIn(QDir::cleanPath(appDir + QStringLiteral("/../share/restovo")));
 }
 
 TVendorAddresses LoadVendorAddresses(const QString& appDir, const QString& configDir) {

@@ -24,8 +24,9 @@ struct TVendorAddresses {
 // The addresses built into the program: the reference services on loopback.
 TVendorAddresses DefaultVendorAddresses();
 
-// The Services.ini in effect: the one in `appDir`, else the one in `configDir`, each found
-// in any letter case with the exact spelling preferred; empty when neither folder has one.
+// The Services.ini in effect: the one in `appDir`, else the one in `configDir`, else the
+// default an installation into a prefix ships in `appDir`/../share/restovo/; each found in
+// any letter case with the exact spelling preferred; empty when no folder has one.
 QString ServicesIniPath(const QString& appDir, const QString& configDir);
 
 // The addresses from section [Links] of ServicesIniPath(appDir, configDir), under the keys

@@ -94,7 +94,12 @@ QFontDatabase::WritingSystem CharsetWritingSystem(const QString& name) {
 
 }  // namespace
 
-QString LanguageDir() { return AppDir() + QStringLiteral("Languages/"); }
+QString LanguageDir() {
+  const QString beside = AppDir() + QStringLiteral("Languages/");
+  if (QFileInfo(beside).isDir()) return beside;
+  const QString installed = QDir::cleanPath(AppDir() + QStringLiteral("../share/restovo/Languages")) + u'/';
+  return QFileInfo(installed).isDir() ? installed : beside;
+}
 
 void LoadLanguageFile() {
   TLanguageState& s = State();

@@ -15,7 +15,9 @@
 
 namespace restovo {
 
-// "Languages/" below AppDir(), with a trailing "/".
+// "Languages/" below AppDir(), with a trailing "/". An installation into a prefix keeps
+// them in <prefix>/share/restovo/Languages/ instead, found from AppDir() = <prefix>/bin/
+// when there is no folder beside the program.
 QString LanguageDir();
 
 // The text of Key in Section: from the current language file, else from English.ini,

@@ -111,6 +111,27 @@ class ServicesTest : public QObject {
                                                                       : QStringLiteral("http://127.0.0.1:8470/forum/"));
   }
 
+  // Installed into a prefix, the program lies in <prefix>/bin and the shipped default in
+  // <prefix>/share/restovo; a file of the user's own, or one beside the program, comes first.
+  void theInstalledDefaultComesLast() {
+    TFolders f;
+    const QString bin = f.Root.filePath(QStringLiteral("usr/bin"));
+    const QString shared = f.Root.filePath(QStringLiteral("usr/share/restovo"));
+    QVERIFY(QDir().mkpath(bin));
+    QVERIFY(QDir().mkpath(shared));
+    QVERIFY(TFolders::Write(shared, QStringLiteral("Services.ini"), QStringLiteral("[Links]\nHelp=shared\n")));
+    QCOMPARE(restovo::ServicesIniPath(bin, f.Config), shared + QStringLiteral("/Services.ini"));
+    QCOMPARE(restovo::LoadVendorAddresses(bin, f.Config).HelpUrl, QStringLiteral("shared"));
+    // Not from the settings folder's parent, nor from the working directory.
+    QCOMPARE(restovo::ServicesIniPath(f.App, f.Config), QString());
+    QCOMPARE(restovo::ServicesIniPath(QString(), bin), QString());
+
+    QVERIFY(TFolders::Write(f.Config, QStringLiteral("Services.ini"), QStringLiteral("[Links]\nHelp=config\n")));
+    QCOMPARE(restovo::LoadVendorAddresses(bin, f.Config).HelpUrl, QStringLiteral("config"));
+    QVERIFY(TFolders::Write(bin, QStringLiteral("Services.ini"), QStringLiteral("[Links]\nHelp=beside\n")));
+    QCOMPARE(restovo::LoadVendorAddresses(bin, f.Config).HelpUrl, QStringLiteral("beside"));
+  }
+
   void emptyKeysSwitchLinksOffAndMissingKeysKeepTheirDefault() {
     TFolders f;
     QVERIFY(TFolders::Write(f.Config, QStringLiteral("Services.ini"),

@@ -172,6 +172,23 @@ class TranslationTest : public QObject {
     QCOMPARE(seen, QStringList({"Deutsch beide", "English both"}));
   }
 
+  // Installed into a prefix: <prefix>/bin/restovo reads <prefix>/share/restovo/Languages/,
+  // unless a Languages folder lies beside it.
+  void installedLanguagesUnderTheSharedFolder() {
+    const QString bin = Dir->filePath(QStringLiteral("usr/bin"));
+    const QString shared = Dir->filePath(QStringLiteral("usr/share/restovo/Languages"));
+    QVERIFY(QDir().mkpath(bin));
+    SetAppDir(bin);
+    QCOMPARE(LanguageDir(), bin + QStringLiteral("/Languages/"));
+    QVERIFY(test::WriteLanguageFile(shared, QStringLiteral("English"), QStringLiteral("[S]\nk=shared\n")));
+    QCOMPARE(LanguageDir(), shared + u'/');
+    QCOMPARE(SetLanguage(QStringLiteral("English")), TLanguageSwitch::Chosen);
+    QCOMPARE(TranslateText(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("default")),
+             QStringLiteral("shared"));
+    QVERIFY(QDir().mkpath(bin + QStringLiteral("/Languages")));
+    QCOMPARE(LanguageDir(), bin + QStringLiteral("/Languages/"));
+  }
+
   void listsLanguageFilesByName() {
     Write(QStringLiteral("English"), English);
     Write(QStringLiteral("zeta"), German);
