@@ -21,6 +21,8 @@ packages=(
   exfatprogs attr python3 python3-pil
   # benchmarks
   time
+  # the Debian package and the checks of what it installs
+  dpkg-dev fakeroot librsvg2-bin desktop-file-utils groff-base man-db libxml2-utils
 )
 
 missing=()
