@@ -100,16 +100,20 @@ QString GetConfigDir(const QString& appDir) {
   const QString portable = WithSlash(appDir);
   if (!ConfigFilesIn(portable).isEmpty()) return portable;
 
-  QString base = InvokingUserConfigHome();
-  if (base.isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  if (base.isEmpty()) return portable;
-  const bool baseExisted = QFileInfo(base).isDir();
-  const QString dir = WithSlash(base) + QStringLiteral("Restovo/");
-  if (!QFileInfo(dir).isDir() && QDir().mkpath(dir)) {
-    if (!baseExisted) GiveToInvokingUser(base);
-    GiveToInvokingUser(dir);
+  // Through pkexec the invoking user's folder; when that cannot be had, the one of the
+  // account the program runs as.
+  for (const QString& base :
+       {InvokingUserConfigHome(), QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)}) {
+    if (base.isEmpty()) continue;
+    const bool baseExisted = QFileInfo(base).isDir();
+    const QString dir = WithSlash(base) + QStringLiteral("Restovo/");
+    if (!QFileInfo(dir).isDir() && QDir().mkpath(dir)) {
+      if (!baseExisted) GiveToInvokingUser(base);
+      GiveToInvokingUser(dir);
+    }
+    if (QFileInfo(dir).isDir()) return dir;
   }
-  return QFileInfo(dir).isDir() ? dir : portable;
+  return portable;
 }
 
 QString InvokingUserConfigHome() {
