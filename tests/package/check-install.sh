@@ -86,10 +86,10 @@ print("%dx%d" % struct.unpack(">II", data[16:24]))' "$png" 2>&1) || true
 done
 
 echo "== man page"
-man_page=$prefix/share/man/man1/restovo-cli.1
+man_page=$prefix/share/man/man1/restovo-cli.1.gz
 expect_file "$man_page"
 if [[ -f $man_page ]]; then
-  warnings=$(groff -man -Tutf8 -ww -z "$man_page" 2>&1)
+  warnings=$(zcat "$man_page" | groff -man -Tutf8 -ww -z 2>&1)
   [[ -z $warnings ]] || fail "groff warns: $warnings"
   rendered=$(MANWIDTH=80 man -l "$man_page" 2>"$work/man.err")
   [[ ! -s $work/man.err ]] || fail "man -l: $(cat "$work/man.err")"
@@ -175,7 +175,7 @@ else
   for path in ./usr/bin/restovo ./usr/bin/restovo-cli ./usr/bin/restovo-services ./usr/bin/restovo-pkexec \
               ./usr/share/restovo/Languages/English.ini ./usr/share/restovo/Services.ini \
               ./usr/share/applications/restovo.desktop ./usr/share/icons/hicolor/scalable/apps/restovo.svg \
-              ./usr/share/icons/hicolor/48x48/apps/restovo.png ./usr/share/man/man1/restovo-cli.1 \
+              ./usr/share/icons/hicolor/48x48/apps/restovo.png ./usr/share/man/man1/restovo-cli.1.gz \
               ./usr/share/polkit-1/actions/org.restovo.pkexec.restovo.policy; do
     grep -qxF "$path" <<<"$contents" || fail "the package lacks $path"
   done
