@@ -163,6 +163,10 @@ else
   [[ $(dpkg-deb --field "$deb" Version) == "$version" ]] || fail "Version is not $version"
   [[ $(dpkg-deb --field "$deb" Section) == utils ]] || fail "Section"
   [[ $(dpkg-deb --field "$deb" Maintainer) == "Restovo developers <support@restovo.example>" ]] || fail "Maintainer"
+  description=$(dpkg-deb --field "$deb" Description)
+  [[ $(head -n 1 <<<"$description") == "Finds and restores deleted files on FAT and NTFS volumes" ]] ||
+    fail "Description's summary: $(head -n 1 <<<"$description")"
+  [[ $(sed -n 2p <<<"$description") == " Restovo finds deleted files"* ]] || fail "Description's text: $description"
   depends=$(dpkg-deb --field "$deb" Depends)
   # The package names, alternatives included, without their versions.
   depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
