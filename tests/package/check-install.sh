@@ -186,6 +186,18 @@ else
   outside=$(grep -v -e '^\./$' -e '^\./usr/' <<<"$contents" || true)
   [[ -z $outside ]] || fail "the package puts files outside /usr: $outside"
   dpkg-deb -x "$deb" "$work/unpacked"
+  # Purging takes the installation identity the program made; a plain removal keeps it.
+  dpkg-deb -e "$deb" "$work/control"
+  if [[ -x $work/control/postrm ]]; then
+    mkdir -p "$work/dpkgroot/var/lib/restovo"
+    touch "$work/dpkgroot/var/lib/restovo/install-id"
+    DPKG_ROOT=$work/dpkgroot sh "$work/control/postrm" remove
+    [[ -f $work/dpkgroot/var/lib/restovo/install-id ]] || fail "postrm remove deleted the identity"
+    DPKG_ROOT=$work/dpkgroot sh "$work/control/postrm" purge
+    [[ ! -e $work/dpkgroot/var/lib/restovo ]] || fail "postrm purge left /var/lib/restovo"
+  else
+    fail "the package has no executable postrm"
+  fi
   policy=$work/unpacked/usr/share/polkit-1/actions/org.restovo.pkexec.restovo.policy
   [[ $(policy_value "annotate[@key='org.freedesktop.policykit.exec.path']") == /usr/bin/restovo ]] ||
     fail "the package's exec.path is not /usr/bin/restovo"
