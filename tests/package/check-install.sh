@@ -186,17 +186,26 @@ else
   outside=$(grep -v -e '^\./$' -e '^\./usr/' <<<"$contents" || true)
   [[ -z $outside ]] || fail "the package puts files outside /usr: $outside"
   dpkg-deb -x "$deb" "$work/unpacked"
-  # Purging takes the installation identity the program made; a plain removal keeps it.
-  dpkg-deb -e "$deb" "$work/control"
-  if [[ -x $work/control/postrm ]]; then
-    mkdir -p "$work/dpkgroot/var/lib/restovo"
-    touch "$work/dpkgroot/var/lib/restovo/install-id"
-    DPKG_ROOT=$work/dpkgroot sh "$work/control/postrm" remove
-    [[ -f $work/dpkgroot/var/lib/restovo/install-id ]] || fail "postrm remove deleted the identity"
-    DPKG_ROOT=$work/dpkgroot sh "$work/control/postrm" purge
-    [[ ! -e $work/dpkgroot/var/lib/restovo ]] || fail "postrm purge left /var/lib/restovo"
+  # Installed into a throw-away root with an empty package database (its dependencies are
+  # not there, hence --force-depends), removed, and purged: removal keeps the installation
+  # identity the program made, purging leaves nothing but the database.
+  root=$work/dpkgroot
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+  : >"$root/var/lib/dpkg/status"
+  dpkg_root() { dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless "$@" >>"$work/dpkg.log" 2>&1; }
+  if dpkg_root -i "$deb"; then
+    [[ -x $root/usr/bin/restovo && -f $root/usr/share/applications/restovo.desktop ]] ||
+      fail "dpkg -i did not install the files"
+    mkdir -p "$root/var/lib/restovo"
+    touch "$root/var/lib/restovo/install-id"
+    dpkg_root --remove restovo || fail "dpkg --remove: $(cat "$work/dpkg.log")"
+    [[ -f $root/var/lib/restovo/install-id ]] || fail "removing the package deleted the identity"
+    [[ ! -e $root/usr/bin/restovo ]] || fail "removing the package left usr/bin/restovo"
+    dpkg_root --purge restovo || fail "dpkg --purge: $(cat "$work/dpkg.log")"
+    left=$(cd "$root" && find . -path ./var/lib/dpkg -prune -o ! -path . ! -path ./var ! -path ./var/lib -print)
+    [[ -z $left ]] || fail "purging the package left: $left"
   else
-    fail "the package has no executable postrm"
+    fail "dpkg -i into a throw-away root: $(cat "$work/dpkg.log")"
   fi
   policy=$work/unpacked/usr/share/polkit-1/actions/org.restovo.pkexec.restovo.policy
   [[ $(policy_value "annotate[@key='org.freedesktop.policykit.exec.path']") == /usr/bin/restovo ]] ||
