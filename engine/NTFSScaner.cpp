@@ -1,6 +1,7 @@
 #include "NTFSScaner.h"
 
 #include <algorithm>
+#include <limits>
 #include <array>
 #include <memory>
 #include <span>
@@ -155,7 +156,12 @@ void TNtfsScaner::Scan() {
     return;
   MftInfo.DataSize = mftData->DataSize;
   MftInfo.DataRuns = mftData->Runs;
-  RecordCount = std::min(mftBitmap->DataSize * 8, MftInfo.DataSize / recordBytes);
+  // A damaged $BITMAP size can be beyond any volume: its count of bits is capped, never
+  // multiplied past the 64-bit range.
+  const std::int64_t bitmapBits = mftBitmap->DataSize > std::numeric_limits<std::int64_t>::max() / 8
+                                      ? std::numeric_limits<std::int64_t>::max()
+                                      : mftBitmap->DataSize * 8;
+  RecordCount = std::min(bitmapBits, MftInfo.DataSize / recordBytes);
   // Never more records than the volume has room for.
   RecordCount = std::min(RecordCount, Geometry.TotalSectors * Geometry.BytesPerSector / recordBytes);
   if (RecordCount > kMaxRecords || RecordCount < 2) return;
