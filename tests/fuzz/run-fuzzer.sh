@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # run-fuzzer.sh FUZZER SECONDS FIXTURE_DIR [SEED_IMAGE ...]
 # Runs a libFuzzer target for a fixed time from a fresh corpus seeded with the first
-# 64 KiB of each seed image that exists. Any crash, leak or sanitizer report fails.
+# 64 KiB of each seed image that exists and with the inputs under regressions/FUZZER/.
+# Any crash, leak or sanitizer report fails.
 set -euo pipefail
 fuzzer=$1 seconds=$2 fixtures=$3
 shift 3
@@ -18,5 +19,10 @@ for seed in "$@"; do
     done
   fi
 done
+# Inputs that once broke the parser start every run.
+regressions="$(dirname "$0")/regressions/$(basename "$fuzzer")"
+if [[ -d $regressions ]]; then
+  cp "$regressions"/* "$corpus"/
+fi
 exec "$fuzzer" -max_total_time="$seconds" -max_len=131072 -print_final_stats=1 \
   -artifact_prefix="$corpus/" "$corpus"
