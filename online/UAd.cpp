@@ -4,15 +4,11 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMouseEvent>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPainter>
 #include <QSaveFile>
 
@@ -53,27 +49,11 @@ TAdPictureFetch::TAdPictureFetch(const QUrl& address, const QString& localFile, 
 
 void TAdPictureFetch::run() {
   bool saved = false;
-  if (Address.isValid() && !Address.isEmpty()) {
-    QNetworkAccessManager manager;
-    QNetworkRequest request(Address);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setTransferTimeout(kServiceTimeoutMs);
-    QNetworkReply* reply = manager.get(request);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-    deadline.start(kServiceTimeoutMs);
-    if (!reply->isFinished()) loop.exec();
-    if (reply->error() == QNetworkReply::NoError) {
-      // Never a half picture under the name a later start would trust.
-      QSaveFile out(LocalFile);
-      const QByteArray body = reply->readAll();
-      saved = out.open(QIODevice::WriteOnly) && out.write(body) == body.size() && out.commit();
-    }
-    delete reply;
+  const QByteArray body = HttpGetBytes(Address, saved);
+  if (saved) {
+    // Never a half picture under the name a later start would trust.
+    QSaveFile out(LocalFile);
+    saved = out.open(QIODevice::WriteOnly) && out.write(body) == body.size() && out.commit();
   }
   emit Done(saved);
 }

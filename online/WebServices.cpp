@@ -53,7 +53,8 @@ QUrl DefaultNewsPageUrl(const TServiceHosts& hosts) {
   return ServiceUrl(hosts.MainSite, QStringLiteral("/news/msg.html"));
 }
 
-QString HttpGetText(const QUrl& url, int timeoutMs) {
+QByteArray HttpGetBytes(const QUrl& url, bool& ok, int timeoutMs) {
+  ok = false;
   if (url.isEmpty() || !url.isValid()) return {};
   // One manager per call and thread: the workers share nothing.
   QNetworkAccessManager manager;
@@ -72,14 +73,20 @@ QString HttpGetText(const QUrl& url, int timeoutMs) {
   QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
   deadline.start(timeoutMs);
   if (!reply->isFinished()) loop.exec();
-  QString text;
+  QByteArray body;
   if (reply->error() == QNetworkReply::NoError) {
-    QByteArray body = reply->readAll();
-    if (const qsizetype zero = body.indexOf('\0'); zero >= 0) body.truncate(zero);
-    text = QString::fromUtf8(body);
+    body = reply->readAll();
+    ok = true;
   }
   delete reply;
-  return text;
+  return body;
+}
+
+QString HttpGetText(const QUrl& url, int timeoutMs) {
+  bool ok = false;
+  QByteArray body = HttpGetBytes(url, ok, timeoutMs);
+  if (const qsizetype zero = body.indexOf('\0'); zero >= 0) body.truncate(zero);
+  return QString::fromUtf8(body);
 }
 
 bool IsRefusedReply(const QString& reply) { return reply.contains(QStringLiteral("Malwarebytes")); }

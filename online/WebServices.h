@@ -41,6 +41,8 @@ inline constexpr int kServiceTimeoutMs = 15000;
 // the calling thread, which it blocks until the answer or the time-out: call it on a
 // worker. An empty address gives an empty text at once.
 QString HttpGetText(const QUrl& url, int timeoutMs = kServiceTimeoutMs);
+// The same GET for any body (a picture): `ok` is false on any failure.
+QByteArray HttpGetBytes(const QUrl& url, bool& ok, int timeoutMs = kServiceTimeoutMs);
 
 // Answers that name this text are not believed: no update, no news.
 bool IsRefusedReply(const QString& reply);

@@ -18,46 +18,23 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "ServicesFixture.h"
+
 #include <memory>
 
 #include "UAd.h"
 #include "uInstallStatus.h"
 
 using namespace restovo;
+using namespace restovo::test;
 
 namespace {
-
-bool CopyTree(const QString& from, const QString& to) {
-  QDir().mkpath(to);
-  for (const QFileInfo& entry : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
-    const QString target = to + QLatin1Char('/') + entry.fileName();
-    if (entry.isDir() ? !CopyTree(entry.filePath(), target) : !QFile::copy(entry.filePath(), target)) return false;
-  }
-  return true;
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool WritePicture(const QString& path, QSize size, QColor color) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   QImage image(size, QImage::Format_RGB32);
   image.fill(color);
   return image.save(path, "PNG");
-}
-
-int ClosedPort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
 }
 
 QString Day(int fromToday) { return QDate::currentDate().addDays(fromToday).toString(QStringLiteral("yyyy-MM-dd")); }
@@ -154,16 +131,8 @@ class AdPanelTest : public QObject {
     if (!QFile::exists(program)) QSKIP("restovo-services is not built");
     Data = Dir.filePath(QStringLiteral("data"));
     State = Dir.filePath(QStringLiteral("state"));
-    QVERIFY(CopyTree(qEnvironmentVariable("RESTOVO_SERVICES_DATA"), Data));
-    Server.start(program, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), Data,
-                           QStringLiteral("--state"), State});
-    QVERIFY(Server.waitForStarted());
-    QByteArray first;
-    while (!first.contains('\n') && Server.waitForReadyRead(10000)) first += Server.readAllStandardOutput();
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+)")).match(QString::fromUtf8(first));
-    QVERIFY2(m.hasMatch(), first.constData());
-    Base = m.captured(1);
+    const QString failed = StartServices(Server, Data, State, Base);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
     QVERIFY(WriteFile(Data + QStringLiteral("/www/list/empty-array.txt"), "[]"));
     QVERIFY(WriteFile(Data + QStringLiteral("/www/list/empty.txt"), ""));
     QVERIFY(WritePicture(Data + QStringLiteral("/www/ads/red.png"), {200, 100}, Red));

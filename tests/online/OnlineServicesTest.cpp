@@ -7,6 +7,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "ServicesFixture.h"
 #include <memory>
 
 #include "Settings.h"
@@ -22,27 +24,6 @@ using namespace restovo;
 using namespace restovo::test;
 
 namespace {
-
-bool CopyTree(const QString& from, const QString& to) {
-  QDir().mkpath(to);
-  for (const QFileInfo& entry : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
-    const QString target = to + QLatin1Char('/') + entry.fileName();
-    if (entry.isDir() ? !CopyTree(entry.filePath(), target) : !QFile::copy(entry.filePath(), target)) return false;
-  }
-  return true;
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-// A loopback port nobody listens on.
-int ClosedPort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 }  // namespace
 
@@ -75,16 +56,8 @@ class OnlineServicesTest : public QObject {
     ListLanguages();
     SetLanguage(QStringLiteral("English"));
     Data = Dir.filePath(QStringLiteral("data"));
-    QVERIFY(CopyTree(qEnvironmentVariable("RESTOVO_SERVICES_DATA"), Data));
-    Server.start(program, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), Data,
-                           QStringLiteral("--state"), Dir.filePath(QStringLiteral("state"))});
-    QVERIFY(Server.waitForStarted());
-    QByteArray first;
-    while (!first.contains('\n') && Server.waitForReadyRead(10000)) first += Server.readAllStandardOutput();
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+)")).match(QString::fromUtf8(first));
-    QVERIFY2(m.hasMatch(), first.constData());
-    Base = m.captured(1);
+    const QString failed = StartServices(Server, Data, Dir.filePath(QStringLiteral("state")), Base);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
   }
 
   void cleanupTestCase() {

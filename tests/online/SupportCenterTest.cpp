@@ -18,6 +18,8 @@
 #include <QWebEngineView>
 #include <QtTest>
 
+#include "ServicesFixture.h"
+
 #include "RestovoStyle.h"
 #include "TTarnFrame.h"
 #include "TTarnMessageBox.h"
@@ -26,6 +28,7 @@
 #include "uSupport.h"
 
 using namespace restovo;
+using namespace restovo::test;
 
 namespace {
 
@@ -33,32 +36,6 @@ const QString kKnownGuid = QStringLiteral("{8F0C2A3E-5B7D-4C1A-9E6F-2D4B8A1C3E5F
 const QString kOneAnswerGuid = QStringLiteral("{11111111-2222-3333-4444-555555555555}");
 const QString kUnknownGuid = QStringLiteral("{00000000-0000-0000-0000-000000000000}");
 constexpr qint64 kLimit = 5'242'880;
-
-bool CopyTree(const QString& from, const QString& to) {
-  QDir().mkpath(to);
-  for (const QFileInfo& entry : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
-    const QString target = to + QLatin1Char('/') + entry.fileName();
-    if (entry.isDir() ? !CopyTree(entry.filePath(), target) : !QFile::copy(entry.filePath(), target)) return false;
-  }
-  return true;
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// A loopback port nobody listens on.
-int ClosedPort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 // Bytes that differ from place to place, so that a shifted or cut copy shows.
 QByteArray Pattern(qint64 size) {
@@ -190,20 +167,13 @@ class SupportCenterTest : public QObject {
     if (!QFile::exists(program)) QSKIP("restovo-services is not built");
     Data = Dir.filePath(QStringLiteral("data"));
     State = Dir.filePath(QStringLiteral("state"));
-    QVERIFY(CopyTree(qEnvironmentVariable("RESTOVO_SERVICES_DATA"), Data));
+    const QString failed = StartServices(Server, Data, State, Base);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    // The server reads its answers file at every request.
     QVERIFY(WriteFile(Data + QStringLiteral("/feedback/unread.json"),
                       ("{\"*\": [], \"" + kKnownGuid + "\": [{\"id\": 3}, {\"id\": 7}], \"" + kOneAnswerGuid +
                        "\": [{\"id\": 5}]}")
                           .toUtf8()));
-    Server.start(program, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), Data,
-                           QStringLiteral("--state"), State});
-    QVERIFY(Server.waitForStarted());
-    QByteArray first;
-    while (!first.contains('\n') && Server.waitForReadyRead(10000)) first += Server.readAllStandardOutput();
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+)")).match(QString::fromUtf8(first));
-    QVERIFY2(m.hasMatch(), first.constData());
-    Base = m.captured(1);
     Down = QStringLiteral("http://127.0.0.1:%1").arg(ClosedPort());
   }
 
@@ -509,7 +479,7 @@ class SupportCenterTest : public QObject {
     for (const QString& name : before) added.removeOne(name);
     QCOMPARE(added.size(), 1);
     QVERIFY(added.first().endsWith(QStringLiteral("-limit.zip")));
-    QVERIFY(ReadAll(State + QStringLiteral("/uploads/") + added.first()) == bytes);
+    QVERIFY(ReadFile(State + QStringLiteral("/uploads/") + added.first()) == bytes);
 
     QCOMPARE(w->Scripts.size(), 2);
     QCOMPARE(w->Scripts[0], QStringLiteral("uploadBegain(\"limit.zip\", \".zip\")"));
@@ -618,7 +588,7 @@ class SupportCenterTest : public QObject {
     QStringList added = Uploads();
     for (const QString& name : before) added.removeOne(name);
     QCOMPARE(added.size(), 1);
-    QVERIFY(ReadAll(State + QStringLiteral("/uploads/") + added.first()) == ReadAll(saved));
+    QVERIFY(ReadFile(State + QStringLiteral("/uploads/") + added.first()) == ReadFile(saved));
     QFile::remove(saved);
 
     // A capture given up sends nothing.
