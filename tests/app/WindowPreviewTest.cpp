@@ -171,7 +171,7 @@ class WindowPreviewTest : public QObject {
     QCOMPARE(w.PreviewButton()->toolTip(), QStringLiteral("Show preview"));
   }
 
-  void ALargePhotoIsQuickToShow() {
+  void ALargePhotoIsShownAndItsTimeReported() {
     TFrmFRMain w(TestOptions());
     w.resize(1000, 640);
     w.show();
