@@ -145,14 +145,24 @@ void PrintTree(std::FILE* out, const std::vector<const TFileInfo*>& items, const
                  path.c_str());
   }
   std::fprintf(out, "\n%s%" PRId64 " deleted file%s (%s) found on %s (%s).\n",
-               summary.Complete ? "" : "Stopped early: ", files, files == 1 ? "" : "s",
+               summary.Stopped ? "Stopped early: " : "", files, files == 1 ? "" : "s",
                FormatFileSize(bytes).c_str(), summary.Volume.c_str(), summary.FileSystem.c_str());
+  if (summary.UnreadBytes > 0) {
+    std::fprintf(out,
+                 "%" PRIu64 " bytes of the volume could not be read (%" PRIu64
+                 " read%s failed or came back short, or lie past the end of the image); "
+                 "what was stored there is missing from this list.\n",
+                 summary.UnreadBytes, summary.FailedReads, summary.FailedReads == 1 ? "" : "s");
+  }
 }
 
 void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const TScanSummary& summary) {
-  std::fprintf(out, "{\n  \"volume\": %s,\n  \"file_system\": %s,\n  \"complete\": %s,\n  \"items\": [",
+  std::fprintf(out,
+               "{\n  \"volume\": %s,\n  \"file_system\": %s,\n  \"complete\": %s,\n  \"stopped\": %s,\n"
+               "  \"failed_reads\": %" PRIu64 ",\n  \"unreadable_bytes\": %" PRIu64 ",\n  \"items\": [",
                JsonString(summary.Volume).c_str(), JsonString(summary.FileSystem).c_str(),
-               summary.Complete ? "true" : "false");
+               summary.Complete() ? "true" : "false", summary.Stopped ? "true" : "false", summary.FailedReads,
+               summary.UnreadBytes);
   std::string line;
   bool first = true;
   // Items come folder by folder: each folder's path is made once and its files reuse it.
@@ -186,6 +196,10 @@ void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const
     AppendUtc(line, item->LastWriteTime);
     line += ", \"accessed\": ";
     AppendUtc(line, item->LastAccessTime);
+    if (item->Damage != rdNone) {
+      line += ", \"damage\": ";
+      AppendJsonString(line, RecordDamageText(item->Damage, item->ClaimedSize));
+    }
     line += '}';
     std::fwrite(line.data(), 1, line.size(), out);
     first = false;

@@ -1,6 +1,7 @@
 // Printing the records of a scan: a readable tree, or JSON for scripts.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,7 +20,11 @@ std::string LocalTimeText(FILETIME time);
 struct TScanSummary {
   std::string Volume;
   std::string FileSystem;
-  bool Complete = true;
+  bool Stopped = false;
+  std::uint64_t FailedReads = 0;  // reads of the volume that failed or came back short
+  std::uint64_t UnreadBytes = 0;  // the bytes those reads did not deliver
+  // A scan is complete when it ran to its end and read everything it asked for.
+  bool Complete() const { return !Stopped && UnreadBytes == 0; }
 };
 
 void PrintTree(std::FILE* out, const std::vector<const TFileInfo*>& items, const TScanSummary& summary);

@@ -96,7 +96,11 @@ int RunScan(const std::vector<std::string>& args) {
   }
   const TDiskScaner* scaner = disk->Scaner.get();
   const auto items = CollectTree(scaner ? scaner->RootItem : nullptr);
-  const TScanSummary summary{disk->Name, disk->FileSystem, !stopped};
+  TScanSummary summary{disk->Name, disk->FileSystem, stopped};
+  if (scaner) {
+    summary.FailedReads = scaner->FailedReads;
+    summary.UnreadBytes = scaner->UnreadBytes;
+  }
   if (json) PrintJson(stdout, items, summary);
   else PrintTree(stdout, items, summary);
   if (stopped) std::fprintf(stderr, "restovo-cli: the scan was stopped; the list above is partial\n");

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -38,27 +40,54 @@ fs::path SysfsOf(dev_t d) {
   return ec ? fs::path() : p;
 }
 
-// True when block device `dest` is `source` itself or a partition of it that overlaps the
-// byte window [offset, offset + length) of the source.
-bool SameOrOverlapping(dev_t dest, dev_t source, std::uint64_t offset, std::uint64_t length) {
-  if (dest == source) return true;
-  const fs::path dir = SysfsOf(dest);
-  if (dir.empty() || !fs::exists(dir / "partition")) return false;
-  if (ReadLine(dir.parent_path() / "dev") != DevText(source)) return false;
-  const std::uint64_t start = ReadNumber(dir / "start") * 512;
-  const std::uint64_t size = ReadNumber(dir / "size") * 512;
-  return start < offset + length && offset < start + size;
+// A stretch of bytes on what finally stores them: a whole disk, or the file behind a loop
+// device. Partitions and loop devices are seen through, so two names of the same bytes
+// compare equal.
+struct TExtent {
+  std::string Store;  // "blk:8:16" or "file:2049:123456"
+  std::uint64_t Start = 0;
+  std::uint64_t Length = UINT64_MAX;
+};
+
+std::string FileStore(const struct stat& st) {
+  return "file:" + DevText(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
-// Whether dest is a loop device (or a partition of one) backed by the image file.
-bool LoopOfImage(dev_t dest, const fs::path& image) {
-  fs::path dir = SysfsOf(dest);
-  if (dir.empty()) return false;
-  if (fs::exists(dir / "partition")) dir = dir.parent_path();
-  const std::string backing = ReadLine(dir / "loop" / "backing_file");
-  if (backing.empty()) return false;
-  std::error_code ec;
-  return fs::equivalent(backing, image, ec);
+std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
+bool Overlap(const TExtent& a, const TExtent& b) {
+  return a.Store == b.Store && a.Start < SaturatingAdd(b.Start, b.Length) && b.Start < SaturatingAdd(a.Start, a.Length);
+}
+
+// Where block device d keeps its bytes: a partition at its start on its disk, a loop device
+// (or a partition of one) at its offset in the file behind it.
+TExtent BlockExtent(dev_t d) {
+  fs::path dir = SysfsOf(d);
+  TExtent extent{"blk:" + DevText(d), 0, UINT64_MAX};
+  if (dir.empty()) return extent;
+  if (const std::uint64_t sectors = ReadNumber(dir / "size"); sectors > 0) extent.Length = sectors * 512;
+  if (fs::exists(dir / "partition")) {
+    extent.Start = ReadNumber(dir / "start") * 512;
+    dir = dir.parent_path();
+    extent.Store = "blk:" + ReadLine(dir / "dev");
+  }
+  std::string backing = ReadLine(dir / "loop" / "backing_file");
+  struct stat st {};
+  if (!backing.empty() && ::stat(backing.c_str(), &st) == 0) {
+    extent.Store = FileStore(st);
+    extent.Start = SaturatingAdd(extent.Start, ReadNumber(dir / "loop" / "offset"));
+  }
+  return extent;
+}
+
+// The extent of a path that names bytes: a block device, or a file read as an image.
+bool ExtentOfSource(const std::string& path, TExtent& extent) {
+  struct stat st {};
+  if (path.empty() || path[0] != '/' || ::stat(path.c_str(), &st) != 0) return false;
+  if (S_ISBLK(st.st_mode)) extent = BlockExtent(st.st_rdev);
+  else if (S_ISREG(st.st_mode)) extent = {FileStore(st), 0, UINT64_MAX};
+  else return false;
+  return true;
 }
 
 // The sources of the mounts of device `dev`, from mountinfo: what FUSE file systems such
@@ -81,17 +110,6 @@ std::vector<std::string> MountSources(dev_t dev) {
   return sources;
 }
 
-// Whether a mount source names the scanned volume: the same file, or a block device that
-// is (or overlaps) the scanned one.
-bool SourceIsVolume(const std::string& mountSource, const TVolumeLocation& where, const struct stat& scanned) {
-  struct stat st {};
-  if (mountSource.empty() || mountSource[0] != '/' || ::stat(mountSource.c_str(), &st) != 0) return false;
-  if (S_ISBLK(st.st_mode) && S_ISBLK(scanned.st_mode))
-    return SameOrOverlapping(st.st_rdev, scanned.st_rdev, where.Offset, where.Length);
-  if (S_ISBLK(st.st_mode)) return LoopOfImage(st.st_rdev, where.Source);
-  return st.st_dev == scanned.st_dev && st.st_ino == scanned.st_ino;
-}
-
 }  // namespace
 
 std::string CheckRestoreDestination(const TDiskObject& disk, const std::string& destDir) {
@@ -111,16 +129,19 @@ std::string CheckRestoreDestination(const TDiskObject& disk, const std::string& 
     }
   }
   if (disk.Location.Memory || disk.Location.Source.empty()) return {};
-  struct stat dest {}, source {};
-  if (::stat(real.c_str(), &dest) != 0 || ::stat(disk.Location.Source.c_str(), &source) != 0) return {};
-  if (S_ISBLK(source.st_mode)) {
-    if (SameOrOverlapping(dest.st_dev, source.st_rdev, disk.Location.Offset, disk.Location.Length))
-      return kSameVolumeText;
-  } else if (LoopOfImage(dest.st_dev, disk.Location.Source)) {
-    return kSameVolumeText;
-  }
+  TExtent scanned;
+  if (!ExtentOfSource(disk.Location.Source, scanned)) return {};
+  // The scanned window of its source, inside whatever the source itself is a window of.
+  std::uint64_t within = 0;
+  if (scanned.Length == UINT64_MAX) within = UINT64_MAX;
+  else if (disk.Location.Offset < scanned.Length) within = scanned.Length - disk.Location.Offset;
+  scanned.Start = SaturatingAdd(scanned.Start, disk.Location.Offset);
+  scanned.Length = std::min(within, disk.Location.Length);
+  struct stat dest {};
+  if (::stat(real.c_str(), &dest) != 0) return {};
+  if (Overlap(BlockExtent(dest.st_dev), scanned)) return kSameVolumeText;
   for (const std::string& mounted : MountSources(dest.st_dev)) {
-    if (SourceIsVolume(mounted, disk.Location, source)) return kSameVolumeText;
+    if (TExtent extent; ExtentOfSource(mounted, extent) && Overlap(extent, scanned)) return kSameVolumeText;
   }
   return {};
 }

@@ -167,6 +167,13 @@ bool TDiskScaner::Prepare() {
 void TDiskScaner::Scan() {
   Clear();
   Stop = false;
+  FailedReads = UnreadBytes = 0;
+  Volume.ResetReadStats();
+}
+
+void TDiskScaner::NoteScanReads() {
+  FailedReads = Volume.FailedReads();
+  UnreadBytes = Volume.UnreadBytes();
 }
 
 bool TDiskScaner::Accept(const TFileInfo* item) const {

@@ -119,6 +119,12 @@ class TDiskScaner {
   TVolumeHandle Volume;
   std::uint32_t ClusterSize = 0;
   std::int64_t ProgressStep = 1048576;
+  // What the last scan could not read of the volume (failed or short reads, parts past the
+  // end of a truncated image): what lay there is missing from the results.
+  std::uint64_t FailedReads = 0;
+  std::uint64_t UnreadBytes = 0;
+  // Takes the volume's read counts of the scan that has just ended.
+  void NoteScanReads();
 
  protected:
   bool StopRequested() const { return Stop.load(std::memory_order_relaxed); }

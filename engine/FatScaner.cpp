@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 namespace restovo {
 
@@ -233,9 +234,11 @@ std::uint64_t TFatScaner::MaxFolderClusters() const {
 TClusChain TFatScaner::FollowChain(std::uint32_t first, bool checkStop, std::uint64_t limit) {
   TClusChain chain;
   std::uint32_t k = first;
-  // A chain longer than the volume has clusters has looped.
   limit = std::min<std::uint64_t>(limit, std::uint64_t{DataClusterCount} + 1);
-  while (IsDataCluster(k) && chain.size() < limit) {
+  // A chain that meets a cluster it already passed has looped (a damaged entry pointing
+  // back, often at itself): it ends before the repeat, so nothing is read twice.
+  std::unordered_set<std::uint32_t> visited;
+  while (IsDataCluster(k) && chain.size() < limit && visited.insert(k).second) {
     chain.push_back(ClusterOffset(k));
     if (checkStop && StopRequested()) break;
     const std::uint32_t next = GetFatEntry(k);
@@ -552,7 +555,7 @@ void TFatScaner::HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEnt
 
 TFileInfo* TFatScaner::NewRecordFrom(const TWorkEntry& work, std::string name) {
   TFileInfo* r = NewRecord();
-  r->Name = std::move(name);
+  r->Name = MakeSafeName(std::move(name));
   r->Size = work.Size;
   r->Attributes = work.Attributes;
   r->CreationTime = work.CreationTime;

@@ -54,7 +54,7 @@ std::string ReadRecycleInfoName(std::span<const std::byte> content) {
     path.push_back(unit);
   }
   const std::size_t cut = path.find_last_of(u"\\:");
-  return Utf16ToUtf8(cut == std::u16string::npos ? path : path.substr(cut + 1));
+  return MakeSafeName(Utf16ToUtf8(cut == std::u16string::npos ? path : path.substr(cut + 1)));
 }
 
 }  // namespace restovo

@@ -65,8 +65,13 @@ bool TNtfsScaner::LoadVolumeBitmap(TVolumeBitmap& bitmap) {
   }
   const TNtfsStreamInfo* data = inode.UnnamedData();
   if (!data) return false;
-  // The bitmap holds a bit per cluster; anything beyond that is damage, not data.
-  const std::int64_t needed = (Geometry.TotalClusters() + 7) / 8;
+  // The bitmap holds a bit per cluster; anything beyond that is damage, not data. Clusters
+  // past the end of the device hold nothing to rate, so a boot sector claiming a far larger
+  // volume than the device is cannot make this allocation large.
+  std::int64_t clusters = Geometry.TotalClusters();
+  if (const auto device = static_cast<std::int64_t>(std::min<std::uint64_t>(Volume.Size(), INT64_MAX)); device > 0)
+    clusters = std::min(clusters, device / Geometry.ClusterBytes() + 1);
+  const std::int64_t needed = (clusters + 7) / 8;
   const std::int64_t size = std::min(data->DataSize, needed);
   if (size <= 0) return false;
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
@@ -91,6 +96,27 @@ bool TNtfsScaner::LoadVolumeBitmap(TVolumeBitmap& bitmap) {
   return true;
 }
 
+std::int64_t TNtfsScaner::DataLimit(const TNtfsStreamInfo& data, bool attrList) const {
+  const std::int64_t cluster = Geometry.ClusterBytes();
+  const std::int64_t volume = Geometry.TotalSectors * Geometry.BytesPerSector;  // in range: the boot check
+  // Data without holes lies on the volume, so it is never larger than the volume; a file
+  // whose other runs sit in extension records is known only that far.
+  const bool holes = data.Flags & (TNtfsDataInfo::kSparse | TNtfsDataInfo::kCompressed);
+  if (attrList) return holes ? std::numeric_limits<std::int64_t>::max() : volume;
+  const std::int64_t lastVcn = data.Runs.empty() ? 0 : data.Runs.back().NextVcn;
+  const std::int64_t covered = cluster > 0 && lastVcn > std::numeric_limits<std::int64_t>::max() / cluster
+                                   ? std::numeric_limits<std::int64_t>::max()
+                                   : lastVcn * cluster;
+  return holes ? covered : std::min(covered, volume);
+}
+
+std::int64_t TNtfsScaner::CapToData(TFileInfo* item, std::int64_t size, std::int64_t limit) {
+  if (size <= limit) return size;
+  item->Damage |= rdSizeBeyondData;
+  item->ClaimedSize = size;
+  return limit;
+}
+
 TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
   const bool folder = inode.IsDirectory || inode.RecordNo == 5;
   // Live files are never shown or restored: keeping them would only cost memory.
@@ -99,7 +125,7 @@ TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
   const TNtfsStreamInfo* data = folder ? nullptr : inode.UnnamedData();
   if (!inode.InUse && name.empty() && !data && !inode.HasResident && inode.ResidentSize == 0) return nullptr;
   TFileInfo* item = NewRecord();
-  item->Name = Utf16ToUtf8(name);
+  item->Name = MakeSafeName(Utf16ToUtf8(name));
   item->CreationTime = inode.CreationTime;
   item->LastWriteTime = inode.WriteTime;
   item->LastAccessTime = inode.AccessTime;
@@ -109,7 +135,7 @@ TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
   item->HasAttrList = inode.HasAttrList;
   item->IsFolder = folder;
   if (data) {
-    item->Size = data->DataSize;
+    item->Size = CapToData(item, data->DataSize, DataLimit(*data, inode.HasAttrList));
     item->AllocClusters = data->AllocClusters;
     item->Runs = data->Runs;
     const bool partlyInitialized = data->InitializedSize < data->DataSize;
@@ -122,7 +148,9 @@ TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
       item->FsData = std::move(info);
     }
   } else if (!folder) {
-    item->Size = inode.ResidentSize;
+    const std::int64_t room = Geometry.BytesPerRecord - static_cast<std::int64_t>(inode.ResidentOffset);
+    item->Size = inode.HasResident ? CapToData(item, inode.ResidentSize, std::max<std::int64_t>(room, 0))
+                                   : inode.ResidentSize;
     item->Resident = inode.HasResident;
     item->ResidentOffset = inode.ResidentOffset;
   }
@@ -181,9 +209,12 @@ void TNtfsScaner::Scan() {
   bool stopped = false;
   for (std::int64_t first = 0; first < RecordCount && !stopped; first += perChunk) {
     const std::int64_t count = std::min(perChunk, RecordCount - first);
+    const std::uint64_t failedBefore = Volume.FailedReads(), unreadBefore = Volume.UnreadBytes();
     if (!ReadMftBytes(first * recordBytes, count * recordBytes, chunk.data())) {
       // Part of the chunk is not on the volume: read it record by record, so each record
-      // that can be read is kept and the others fail their check.
+      // that can be read is kept and the others fail their check. Only what fails then
+      // counts as unreadable.
+      Volume.SetReadStats(failedBefore, unreadBefore);
       std::fill(chunk.begin(), chunk.end(), std::byte{0});
       for (std::int64_t k = 0; k < count; ++k)
         ReadMftBytes((first + k) * recordBytes, recordBytes, chunk.data() + k * recordBytes);
@@ -204,6 +235,8 @@ void TNtfsScaner::Scan() {
       TFileInfo* item = MakeItem(inode);
       if (!item) continue;
       RateItem(item, bitmap);
+      // Its size field is damage, so the record is no longer trusted in full.
+      if (item->Damage != rdNone && item->State < rsPoor) item->State = rsPoor;
       if (!Accept(item)) continue;  // its slot stays empty
       Slots[static_cast<std::size_t>(i)] = item;
       if (i >= 6 && !item->IsFolder && !item->InUse) AddItem(item);

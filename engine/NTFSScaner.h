@@ -37,6 +37,11 @@ class TNtfsScaner : public TDiskScaner {
 
  private:
   TFileInfo* MakeItem(const TInodeData& inode);
+  // The most bytes a stream's data can hold: what its runs cover, and never more than the
+  // volume for data without holes.
+  std::int64_t DataLimit(const TNtfsStreamInfo& data, bool attrList) const;
+  // size, or limit with the record marked as damaged when size is beyond it.
+  static std::int64_t CapToData(TFileInfo* item, std::int64_t size, std::int64_t limit);
   bool LoadVolumeBitmap(TVolumeBitmap& bitmap);
 };
 

@@ -189,6 +189,7 @@ void TRecoveryHelper::RunScan(TDiskObject* disk) {
       if (OnScanProgress) OnScanProgress(this, total, position);
     };
     disk->Scaner->Scan();
+    disk->Scaner->NoteScanReads();
   } catch (const std::exception& e) {
     ScanError(disk->IsDriveValid() ? e.what() : kInvalidDiskText);
     return;

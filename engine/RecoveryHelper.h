@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -31,6 +33,10 @@ inline constexpr const char* kInvalidDiskText = "Invalid disk partition.";
 inline constexpr const char* kNoDiskInfoText = "Can not get disk information.";
 // Followed by CR LF and the error's own message; the colon is U+FF1A.
 inline constexpr const char* kRestoreErrorPrefix = "Can not restore the file\uFF1A";
+
+inline constexpr const char* kOutsideDestinationText =
+    "The file would be written outside the destination folder (a link or folder there leads elsewhere); "
+    "it was not written.";
 
 // Answers to the existing-file question.
 enum TExistsAnswer : std::uint8_t { eaOverwrite = 0, eaSkip = 1, eaKeepBoth = 2 };
@@ -171,10 +177,17 @@ class TRecoveryHelper {
   void ScanError(const std::string& text);
   void Progress(bool handOver);
   void Fail(const TFileInfo* record, const std::string& destination, const std::string& reason);
+  // Records a failure for every file below a folder that could not be made.
+  void FailTree(TFileInfo* folder, const std::string& path, const std::string& reason);
+  // Whether an existing folder resolves to a place inside the destination of this run.
+  bool InsideDestination(std::string dir);
   // Runs fn on the main thread when a worker is calling (and the bridge exists).
   void OnMain(const std::function<void()>& fn);
 
   std::shared_ptr<const std::unordered_set<const TFileInfo*>> Selection;
+  std::filesystem::path DestRoot;  // the destination of the running restore, resolved
+  std::string CheckedFolder;       // the last folder found inside it
+  std::unordered_map<std::string, std::uint64_t> NextNumbers;  // next free number per name
   TThreadBridge* Bridge;
   TSystemPaths Paths;
   bool MachineDrives = true;

@@ -143,7 +143,11 @@ void TRecoveryHelper::RunRestore(const TFileItems& files, const std::string& des
     fail(why);
   } else if (std::error_code ec; !fs::create_directories(destDir, ec) && ec) {
     fail("The destination folder cannot be created: " + ec.message() + ".");
+  } else if (DestRoot = fs::canonical(destDir, ec); ec) {
+    fail("The destination folder cannot be reached: " + ec.message() + ".");
   } else {
+    CheckedFolder.clear();
+    NextNumbers.clear();
     const auto count = static_cast<double>(files.size());
     for (std::size_t index = 0; index < files.size(); ++index) {
       if (StopRequested) break;
@@ -153,7 +157,7 @@ void TRecoveryHelper::RunRestore(const TFileItems& files, const std::string& des
       CurrentName = r->Name;
       try {
         if (r->IsFolder) RestoreFolder(destDir, r);
-        else RestoreFile(JoinPath(destDir, r->Name), r);
+        else RestoreFile(JoinPath(destDir, MakeSafeName(r->Name)), r);
         if (GetStatus() != stRestoreEnded) Progress(true);
       } catch (const std::exception& e) {
         fail(e.what());
@@ -170,23 +174,52 @@ void TRecoveryHelper::RunRestore(const TFileItems& files, const std::string& des
 }
 
 void TRecoveryHelper::RestoreFolder(const std::string& destDir, TFileInfo* folder) {
-  std::string name = folder->Name;
+  std::string name = MakeSafeName(folder->Name);
   const std::string upper = Upper(name);
   if ((upper == "$RECYCLE.BIN" || upper == "RECYCLED") && IsVolumeRoot(destDir)) name += "_New";
   if (!IsValidFileName(name)) name = SanitizeFileName(name);
   const std::string path = JoinPath(destDir, name);
+  // A folder or link placed below the destination in advance must not lead the files out of it.
+  if (!InsideDestination(destDir)) return FailTree(folder, path, kOutsideDestinationText);
   std::error_code ec;
   fs::create_directories(path, ec);
-  if (ec) {
-    Fail(folder, path, "The folder cannot be created: " + ec.message() + ".");
-    return;
-  }
+  if (ec) return FailTree(folder, path, "The folder cannot be created: " + ec.message() + ".");
+  if (!InsideDestination(path)) return FailTree(folder, path, kOutsideDestinationText);
   if (!folder->Children) return;
   for (TFileInfo* child : *folder->Children) {
     if (StopRequested) return;
     if (Selection && !Selection->count(child)) continue;
     if (child->IsFolder) RestoreFolder(path, child);
-    else RestoreFile(JoinPath(path, child->Name), child);
+    else RestoreFile(JoinPath(path, MakeSafeName(child->Name)), child);
+  }
+}
+
+bool TRecoveryHelper::InsideDestination(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  // The files of one folder are written one after another: one resolution serves them all.
+  if (dir == CheckedFolder) return true;
+  std::error_code ec;
+  const fs::path real = fs::canonical(dir, ec);
+  if (ec) return false;
+  const fs::path rel = real.lexically_relative(DestRoot);
+  if (rel.empty() || *rel.begin() == "..") return false;
+  CheckedFolder = std::move(dir);
+  return true;
+}
+
+void TRecoveryHelper::FailTree(TFileInfo* folder, const std::string& path, const std::string& reason) {
+  // Every file below counts as one failure of its own, so the report adds up.
+  std::vector<std::pair<TFileInfo*, std::string>> stack{{folder, path}};
+  while (!stack.empty()) {
+    auto [dir, dirPath] = std::move(stack.back());
+    stack.pop_back();
+    if (!dir->Children) continue;
+    for (TFileInfo* child : *dir->Children) {
+      if (Selection && !Selection->count(child)) continue;
+      const std::string childPath = JoinPath(dirPath, MakeSafeName(child->Name));
+      if (child->IsFolder) stack.emplace_back(child, childPath);
+      else if (!child->InUse) Fail(child, childPath, reason);
+    }
   }
 }
 
@@ -201,9 +234,11 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
   if (record->InUse && !record->IsFolder) return;  // live files are where they were
   const std::size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string fileName = path.substr(folder.size());
-  if (!IsValidFileName(fileName)) path = folder + SanitizeFileName(fileName);
+  std::string fileName = MakeSafeName(path.substr(folder.size()));
+  if (!IsValidFileName(fileName)) fileName = SanitizeFileName(fileName);
+  path = folder + fileName;
   if (StopRequested) return;
+  if (!InsideDestination(folder)) return Fail(record, path, kOutsideDestinationText);
   CurrentName = path;
   Progress(false);
   if (StopRequested) return;
@@ -220,7 +255,7 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
         ++LastRestore.Skipped;
         return;
       }
-      if (ExistsAnswer == eaKeepBoth) path = MakeUniqueFileName(path);
+      if (ExistsAnswer == eaKeepBoth) path = MakeUniqueFileName(path, &NextNumbers[path]);
     }
   }
   // The data goes to a file of its own first and takes the final name only when it is
@@ -229,7 +264,7 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
   static std::atomic<std::uint64_t> partials{0};
   const std::string partial =
       folder + ".restovo-partial-" + std::to_string(::getpid()) + "-" + std::to_string(partials++);
-  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     Fail(record, path, std::string("The file cannot be created: ") + std::strerror(errno) + ".");
     return;

@@ -18,6 +18,12 @@ const char* RecoverStateText(std::int32_t state) {
   }
 }
 
+std::string RecordDamageText(std::uint8_t damage, std::int64_t claimedSize) {
+  if (!(damage & rdSizeBeyondData)) return {};
+  return "The recorded size (" + std::to_string(claimedSize) +
+         " bytes) is more than its data can hold; the file is restored as far as its data goes.";
+}
+
 std::unique_ptr<TFileInfo> NewFileInfo() { return std::make_unique<TFileInfo>(); }
 
 TFileInfo* TFileInfoStore::New() {
@@ -74,7 +80,7 @@ bool FileExists(const std::string& path) {
 
 }  // namespace
 
-std::string MakeUniqueFileName(const std::string& path) {
+std::string MakeUniqueFileName(const std::string& path, std::uint64_t* next) {
   if (!FileExists(path)) return path;
   const std::size_t slash = path.find_last_of('/');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -82,10 +88,92 @@ std::string MakeUniqueFileName(const std::string& path) {
   if (dot == std::string::npos || dot < nameStart) dot = path.size();
   const std::string stem = path.substr(0, dot);
   const std::string ext = path.substr(dot);
-  for (std::uint64_t n = 1;; ++n) {
+  for (std::uint64_t n = next && *next > 0 ? *next : 1;; ++n) {
     std::string candidate = stem + "(" + std::to_string(n) + ")" + ext;
-    if (!FileExists(candidate)) return candidate;
+    if (!FileExists(candidate)) {
+      if (next) *next = n + 1;
+      return candidate;
+    }
   }
+}
+
+namespace {
+
+constexpr std::size_t kMaxNameBytes = 255;
+// An extension longer than this is part of the name, not a type to keep when cutting.
+constexpr std::size_t kMaxKeptExtension = 32;
+
+bool NeedsReplacing(unsigned char c) { return c < 0x20 || c == 0x7F || c == '/' || c == '\\'; }
+
+// Length of the valid UTF-8 sequence starting at text[i], or 0.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto b = static_cast<unsigned char>(text[i]);
+  std::size_t len = 0;
+  if (b >= 0xC2 && b < 0xE0) len = 2;
+  else if (b >= 0xE0 && b < 0xF0) len = 3;
+  else if (b >= 0xF0 && b < 0xF5) len = 4;
+  if (len == 0 || i + len > text.size()) return 0;
+  for (std::size_t k = 1; k < len; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+  const auto b1 = static_cast<unsigned char>(text[i + 1]);
+  if (b == 0xE0 && b1 < 0xA0) return 0;   // overlong
+  if (b == 0xED && b1 >= 0xA0) return 0;  // surrogate
+  if (b == 0xF0 && b1 < 0x90) return 0;   // overlong
+  if (b == 0xF4 && b1 >= 0x90) return 0;  // past U+10FFFF
+  return len;
+}
+
+// The longest prefix of at most `limit` bytes that ends on a character boundary.
+std::size_t CutAtCharacter(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  std::size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return cut;
+}
+
+}  // namespace
+
+std::string MakeSafeName(std::string name) {
+  if (name == ".") return "_";
+  if (name == "..") return "__";
+  bool clean = name.size() <= kMaxNameBytes;
+  for (std::size_t i = 0; clean && i < name.size();) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c < 0x80) {
+      if (NeedsReplacing(c)) clean = false;
+      ++i;
+    } else {
+      const std::size_t len = Utf8SequenceLength(name, i);
+      if (len == 0) clean = false;
+      i += len;
+    }
+  }
+  if (clean) return name;
+
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size();) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c < 0x80) {
+      out.push_back(NeedsReplacing(c) ? '_' : static_cast<char>(c));
+      ++i;
+    } else if (const std::size_t len = Utf8SequenceLength(name, i); len > 0) {
+      out.append(name, i, len);
+      i += len;
+    } else {
+      out += "\xEF\xBF\xBD";  // U+FFFD
+      ++i;
+    }
+  }
+  if (out.size() > kMaxNameBytes) {
+    const std::size_t dot = out.find_last_of('.');
+    const std::size_t extLength = dot == std::string::npos || dot == 0 ? 0 : out.size() - dot;
+    const std::string ext = extLength > 0 && extLength <= kMaxKeptExtension ? out.substr(dot) : std::string();
+    const std::size_t stem = CutAtCharacter(out, kMaxNameBytes - ext.size());
+    out = out.substr(0, stem) + ext;
+  }
+  if (out == "." || out == "..") out = out == "." ? "_" : "__";
+  return out;
 }
 
 namespace {

@@ -26,6 +26,16 @@ enum TRecoverState : std::int32_t {
 // The English text of a verdict; folders have none.
 const char* RecoverStateText(std::int32_t state);
 
+// What a scanner found wrong with a record's own fields, as bits: the verdict is lowered for
+// it and the reason can be told.
+enum TRecordDamage : std::uint8_t {
+  rdNone = 0,
+  rdSizeBeyondData = 1,  // the size field claimed more than the data can hold; cut to that
+};
+
+// The English reason for a record's damage bits; empty for none.
+std::string RecordDamageText(std::uint8_t damage, std::int64_t claimedSize);
+
 // One run of an NTFS data stream. Lcn -1 marks a sparse run; the run's length is this
 // node's NextVcn minus the previous node's (0 before the first).
 struct TRunNode {
@@ -51,6 +61,8 @@ struct TFileInfo {
   FILETIME LastWriteTime = 0;
   FILETIME LastAccessTime = 0;
   std::int32_t State = rsGood;
+  std::uint8_t Damage = rdNone;
+  std::int64_t ClaimedSize = 0;  // the size field as read, when rdSizeBeyondData is set
   std::int64_t AuxRecordNo = 0;
   std::int64_t ParentRecordNo = 0;
   std::int64_t RecordNo = 0;
@@ -92,8 +104,16 @@ void LinkToParent(TFileInfo* item, const std::atomic<bool>* stop = nullptr);
 bool IsValidFileName(std::string_view name);
 // Replaces  \ / : * ? " % < > |  by "_" (caret, comma and semicolon stay).
 std::string SanitizeFileName(std::string_view name);
-// path, then stem(1).ext, stem(2).ext, ... : the first that names no existing file.
-std::string MakeUniqueFileName(const std::string& path);
+// A name read from a volume made safe to show and to use as one path component, once, when
+// its record is made: "/", "\\", NUL and other control characters become "_", "." and ".."
+// become "_" and "__", invalid UTF-8 becomes U+FFFD, and a name over 255 bytes is cut at a
+// character boundary, keeping a short extension. Names that need none of this come back
+// unchanged.
+std::string MakeSafeName(std::string name);
+// path, then stem(1).ext, stem(2).ext, ... : the first that names no existing file. With
+// `next`, numbering starts at *next and *next is left past the number taken, so many
+// copies of one name cost one test each instead of one per earlier copy.
+std::string MakeUniqueFileName(const std::string& path, std::uint64_t* next = nullptr);
 
 // "1,023 Bytes", "1.0 KB", "1,024.0 MB", "1.0 GB": separators from the locale's numpunct,
 // English ones when the locale has no grouping (the "C" locale).

@@ -82,9 +82,29 @@ std::string BlockDevicePath(dev_t dev) {
 }  // namespace
 
 std::int64_t TVolumeHandle::ReadAt(void* buffer, std::uint32_t count, std::uint64_t offset) const {
-  if (!Device || offset >= Length) return 0;
+  if (!Device) return 0;
+  if (offset >= Length) {
+    NoteShortRead(count, 0);
+    return 0;
+  }
   const std::uint64_t n = std::min<std::uint64_t>(count, Length - offset);
-  return Device->ReadAt(buffer, static_cast<std::size_t>(n), Base + offset);
+  const std::int64_t delivered = Device->ReadAt(buffer, static_cast<std::size_t>(n), Base + offset);
+  if (delivered < static_cast<std::int64_t>(count)) NoteShortRead(count, delivered);
+  return delivered;
+}
+
+void TVolumeHandle::NoteShortRead(std::uint64_t count, std::int64_t delivered) const {
+  if (!Stats || count == 0) return;
+  const std::uint64_t got = delivered > 0 ? static_cast<std::uint64_t>(delivered) : 0;
+  if (got >= count) return;
+  Stats->FailedReads.fetch_add(1, std::memory_order_relaxed);
+  Stats->UnreadBytes.fetch_add(count - got, std::memory_order_relaxed);
+}
+
+void TVolumeHandle::SetReadStats(std::uint64_t failedReads, std::uint64_t unreadBytes) const {
+  if (!Stats) return;
+  Stats->FailedReads.store(failedReads, std::memory_order_relaxed);
+  Stats->UnreadBytes.store(unreadBytes, std::memory_order_relaxed);
 }
 
 std::shared_ptr<TVolumeDevice> OpenFileDevice(const std::string& path, int* error) {
@@ -181,7 +201,11 @@ std::uint32_t ReadVolume(const TVolumeHandle& handle, void* buffer, std::uint32_
 
 std::uint32_t ReadVolumeCopy(const TVolumeHandle& handle, void* buffer, std::uint32_t count,
                              std::uint64_t offset) {
-  if (!handle.IsValid() || offset >= handle.Size()) return 0;
+  if (!handle.IsValid()) return 0;
+  if (offset >= handle.Size()) {
+    handle.NoteShortRead(count, 0);
+    return 0;
+  }
   std::vector<std::byte> scratch(count);
   const std::int64_t n = handle.ReadAt(scratch.data(), count, offset);
   if (n <= 0) return 0;

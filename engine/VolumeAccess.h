@@ -2,6 +2,7 @@
 // either, or bytes in memory. Nothing here ever writes to the source.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,13 +29,20 @@ struct TVolumeLocation {
   std::shared_ptr<TVolumeDevice> Memory;
 };
 
-// A window [Base, Base + Length) onto a device. Copies share the device; the file
-// descriptor closes with the last copy.
+// Reads that did not deliver all they asked for: failed, short, or past the end of the
+// source (a truncated image). Bytes are those asked for and not delivered.
+struct TReadStats {
+  std::atomic<std::uint64_t> FailedReads{0};
+  std::atomic<std::uint64_t> UnreadBytes{0};
+};
+
+// A window [Base, Base + Length) onto a device. Copies share the device and the read
+// counts; the file descriptor closes with the last copy.
 class TVolumeHandle {
  public:
   TVolumeHandle() = default;
   TVolumeHandle(std::shared_ptr<TVolumeDevice> device, std::uint64_t base, std::uint64_t length)
-      : Device(std::move(device)), Base(base), Length(length) {}
+      : Device(std::move(device)), Base(base), Length(length), Stats(std::make_shared<TReadStats>()) {}
 
   bool IsValid() const { return Device != nullptr; }
   std::uint64_t Size() const { return Length; }
@@ -43,11 +51,20 @@ class TVolumeHandle {
   int OpenError = 0;
 
   std::int64_t ReadAt(void* buffer, std::uint32_t count, std::uint64_t offset) const;
+  // Counts a read that delivered `delivered` of `count` bytes.
+  void NoteShortRead(std::uint64_t count, std::int64_t delivered) const;
+  std::uint64_t FailedReads() const { return Stats ? Stats->FailedReads.load(std::memory_order_relaxed) : 0; }
+  std::uint64_t UnreadBytes() const { return Stats ? Stats->UnreadBytes.load(std::memory_order_relaxed) : 0; }
+  void ResetReadStats() const { SetReadStats(0, 0); }
+  // Puts the counts back to what they were, when a failed read is retried in smaller pieces
+  // and only the retry's failures should count.
+  void SetReadStats(std::uint64_t failedReads, std::uint64_t unreadBytes) const;
 
  private:
   std::shared_ptr<TVolumeDevice> Device;
   std::uint64_t Base = 0;
   std::uint64_t Length = 0;
+  std::shared_ptr<TReadStats> Stats;
 };
 
 // Opens a file or block device read-only (O_RDONLY | O_CLOEXEC).

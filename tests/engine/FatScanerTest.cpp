@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <set>
@@ -153,9 +154,13 @@ TEST(FatTable, ChainsFollowTheTableAndEndOnLoopsAndStrayValues) {
   e.FirstCluster = 5;
   s->BuildFileChain(e, 8000);
   EXPECT_EQ(e.Clusters, offsets({5, 9}));
+  // A loop ends before its first repeat: each cluster once.
   e.FirstCluster = 20;
   s->BuildFileChain(e, 1);
-  EXPECT_EQ(e.Clusters.size(), std::size_t{s->DataClusterCount} + 1);  // bounded, not endless
+  EXPECT_EQ(e.Clusters, offsets({20, 21, 22}));
+  e.FirstCluster = 21;
+  s->BuildFileChain(e, 1);
+  EXPECT_EQ(e.Clusters, offsets({21, 22, 20}));
   e.FirstCluster = 30;
   s->BuildFileChain(e, 1);
   EXPECT_EQ(e.Clusters, offsets({30}));
@@ -409,6 +414,39 @@ TEST(FatScan, DeletedFoldersThatLeadBackIntoAnAncestorEnd) {
   s->Scan();
   ASSERT_EQ(s->Items.size(), 1u);
   EXPECT_EQ(s->Items[0]->Name, "$X.TXT");
+}
+
+// A table entry pointing at its own cluster made the folder's one cluster look like
+// thousands, and each file in it was listed once per copy.
+TEST(FatScan, FoldersWhoseChainPointsBackAtItselfAreReadOnce) {
+  struct Case {
+    const char* options;
+    int kib;
+  };
+  for (const Case& c : {Case{"-F 12", 4000}, Case{"-F 16 -s 1", 20000}, Case{"-F 32 -s 1", 40000}}) {
+    SCOPED_TRACE(c.options);
+    FatTestVolume v(c.options, c.kib);
+    v.Entry(v.RootOffset(), "DIR        ", 0x10, 10, 0);
+    v.SetFat(10, 10);
+    v.Entry(v.ClusterOffset(10), "IN      TXT", 0x20, 11, 5, true);
+    v.Entry(v.ClusterOffset(10) + 32, "SUB        ", 0x10, 12, 0);
+    v.SetFat(12, 12);
+    v.Entry(v.ClusterOffset(12), "DEEP    TXT", 0x20, 13, 5, true);
+    if (v.Fat32) {
+      v.SetFat(v.U32(44), v.U32(44));  // the root folder too
+      v.Entry(v.RootOffset() + 32, "TOP     TXT", 0x20, 14, 5, true);
+    }
+    const auto disk = v.Disk();
+    auto s = CreateScaner(disk.get());
+    s->Scan();
+    std::vector<std::string> names;
+    for (const TFileInfo* i : s->Items) names.push_back(i->Name);
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> want{"$EEP.TXT", "$N.TXT"};
+    if (v.Fat32) want.insert(want.begin(), "$OP.TXT");
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(names, want);
+  }
 }
 
 TEST(FatScan, RootWithoutFoldersAndEmptyVolumes) {

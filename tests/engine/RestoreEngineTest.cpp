@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "Destination.h"
 #include "FatScaner.h"
@@ -252,6 +253,68 @@ TEST(Restore, FailuresAreReportedPerFileAndExistingFilesSurviveThem) {
     EXPECT_EQ(e.path().filename().string().rfind(".restovo-partial", 0), std::string::npos) << e.path();
 }
 
+// Every path below `top`, links included and not followed.
+std::set<std::string> TreeBelow(const std::string& top) {
+  std::set<std::string> paths;
+  for (auto it = fs::recursive_directory_iterator(top); it != fs::recursive_directory_iterator(); ++it)
+    paths.insert(fs::relative(it->path(), top).string());
+  return paths;
+}
+
+// Names are cleaned when a scanner makes a record; the restore cleans them again, so a
+// record made any other way cannot lead a write out of the destination either.
+TEST(Restore, HostileNamesStayInsideTheDestination) {
+  Fixture f;
+  const auto disk = f.Scanned();
+  TFileInfo* big = ByName(*disk->Scaner, "$BIG.BIN");
+  TFileInfo* bin = ByName(*disk->Scaner, "$ECYCLED");
+  ASSERT_NE(big, nullptr);
+  ASSERT_NE(bin, nullptr);
+  big->Name = "../../escaped.txt";
+  bin->Name = "..";
+  TempDir scratch;
+  const std::string out = scratch.Path() + "/a/b/out";
+  for (const std::uint8_t answer : {eaKeepBoth, eaKeepBoth, eaOverwrite}) {
+    Restorer r(disk.get());
+    r.Helper.OnFileExists = [answer](TRecoveryHelper*, std::uint8_t& a, const std::string&, bool&) { a = answer; };
+    r.Helper.Restore({big, bin}, out);
+    EXPECT_EQ(r.Events, (std::vector<std::string>{"done"}));
+    EXPECT_EQ(r.Helper.LastRestore.Written, 2);
+  }
+  EXPECT_EQ(ReadFile(out + "/.._.._escaped.txt"), Expected(100, 10000));
+  EXPECT_EQ(ReadFile(out + "/__/$INBIN.TXT"), Expected(131, 20));
+  EXPECT_EQ(TreeBelow(scratch.Path()),
+            (std::set<std::string>{"a", "a/b", "a/b/out", "a/b/out/.._.._escaped.txt",
+                                   "a/b/out/.._.._escaped(1).txt", "a/b/out/__", "a/b/out/__/$INBIN.TXT",
+                                   "a/b/out/__/$INBIN(1).TXT"}));
+}
+
+// A link someone placed in the destination beforehand, to a folder or a file elsewhere.
+TEST(Restore, LinksInTheDestinationAreNotFollowed) {
+  Fixture f;
+  const auto disk = f.Scanned();
+  TFileInfo* big = ByName(*disk->Scaner, "$BIG.BIN");
+  TFileInfo* bin = ByName(*disk->Scaner, "$ECYCLED");
+  ASSERT_NE(bin, nullptr);
+  TempDir out, elsewhere;
+  std::ofstream(elsewhere.Path() + "/victim") << "keep me";
+  fs::create_directory_symlink(elsewhere.Path(), out.Path() + "/$ECYCLED");
+  fs::create_symlink(elsewhere.Path() + "/victim", out.Path() + "/$BIG.BIN");
+  Restorer r(disk.get());
+  r.Helper.OnFileExists = [](TRecoveryHelper*, std::uint8_t& a, const std::string&, bool&) { a = eaOverwrite; };
+  r.Helper.Restore({bin, big}, out.Path());
+  EXPECT_EQ(TreeBelow(elsewhere.Path()), std::set<std::string>{"victim"});
+  EXPECT_EQ(ReadFile(elsewhere.Path() + "/victim"), "keep me");
+  // The file replaced the link itself; the folder's file was refused, and said so.
+  EXPECT_FALSE(fs::is_symlink(out.Path() + "/$BIG.BIN"));
+  EXPECT_EQ(ReadFile(out.Path() + "/$BIG.BIN"), Expected(100, 10000));
+  const auto& report = r.Helper.LastRestore;
+  EXPECT_EQ(report.Written, 1);
+  ASSERT_EQ(report.Failures.size(), 1u);
+  EXPECT_EQ(report.Failures[0].Record->Name, "$INBIN.TXT");
+  EXPECT_EQ(report.Failures[0].Reason, kOutsideDestinationText);
+}
+
 TEST(Restore, MissingDataIsReportedNotPadded) {
   Fixture f;
   const std::uint32_t last = f.V.Clusters + 1;
@@ -321,6 +384,52 @@ TEST(Restore, AnImageMountedThroughFuseIsRefusedAsDestination) {
   const std::string verdict = CheckRestoreDestination(disk, mount + "/out");
   std::system(("fusermount -u '" + mount + "' 2>/dev/null || umount '" + mount + "'").c_str());
   EXPECT_EQ(verdict, kSameVolumeText);
+}
+
+// The same image behind two loop devices: the scanned one, and one mounted as the
+// destination. Device numbers differ; the bytes are the same.
+TEST(Restore, ASecondLoopDeviceOfTheScannedImageIsRefused) {
+  const std::string ntfs = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(ntfs);
+  if (::geteuid() != 0 || !fs::exists("/dev/fuse")) GTEST_SKIP() << "needs root and FUSE for loop devices";
+  TempDir dir;
+  const std::string image = dir.Path() + "/copy.img";
+  fs::copy_file(ntfs, image);
+  auto attach = [&]() {
+    std::string device;
+    if (FILE* p = ::popen(("losetup -f --show '" + image + "' 2>/dev/null").c_str(), "r")) {
+      char line[256] = {};
+      if (std::fgets(line, sizeof line, p)) device = line;
+      ::pclose(p);
+    }
+    while (!device.empty() && device.back() == '\n') device.pop_back();
+    return device;
+  };
+  const std::string scanned = attach(), other = attach();
+  auto detach = [&] {
+    for (const std::string& d : {scanned, other})
+      if (!d.empty()) std::system(("losetup -d " + d + " 2>/dev/null").c_str());
+  };
+  if (scanned.empty() || other.empty()) {
+    detach();
+    GTEST_SKIP() << "loop devices cannot be attached here";
+  }
+  const std::string mount = dir.Path() + "/m";
+  fs::create_directories(mount);
+  if (std::system(("ntfs-3g '" + other + "' '" + mount + "' 2>/dev/null").c_str()) != 0) {
+    detach();
+    GTEST_SKIP() << "ntfs-3g could not mount the loop device here";
+  }
+  TVolumeLocation loc;
+  loc.Source = scanned;
+  TDiskObject disk("loop/", "loop", loc);
+  const std::string verdict = CheckRestoreDestination(disk, mount + "/out");
+  TempDir elsewhere;
+  const std::string unrelated = CheckRestoreDestination(disk, elsewhere.Path());
+  std::system(("fusermount -u '" + mount + "' 2>/dev/null || umount '" + mount + "'").c_str());
+  detach();
+  EXPECT_EQ(verdict, kSameVolumeText);
+  EXPECT_EQ(unrelated, "");
 }
 
 TEST(Restore, TheImageIsUnchangedAfterScanPreviewAndRestore) {

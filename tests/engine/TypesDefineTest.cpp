@@ -111,6 +111,56 @@ TEST(FileNames, UniqueNamesNumberBeforeTheExtension) {
   EXPECT_EQ(MakeUniqueFileName(out + "/folder.d"), out + "/folder.d");
 }
 
+// With a counter per name, each further copy costs one look, not one per copy before it.
+TEST(FileNames, UniqueNamesContinueFromTheLastNumberTaken) {
+  TempDir dir;
+  const std::string path = dir.Path() + "/photo.jpg";
+  std::uint64_t next = 0;
+  for (int i = 0; i <= 3; ++i) {
+    const std::string name = MakeUniqueFileName(path, &next);
+    EXPECT_EQ(name, i == 0 ? path : dir.Path() + "/photo(" + std::to_string(i) + ").jpg");
+    std::ofstream(name) << "x";
+  }
+  EXPECT_EQ(next, 4u);
+  // A number taken meanwhile by someone else is passed over.
+  std::ofstream(dir.Path() + "/photo(4).jpg") << "x";
+  EXPECT_EQ(MakeUniqueFileName(path, &next), dir.Path() + "/photo(5).jpg");
+}
+
+TEST(FileNames, NamesFromAVolumeBecomeOneSafePathComponent) {
+  const std::string longStem(300, 'a');
+  // "é" is two bytes: a cut at an odd length must not split it.
+  std::string wide;
+  for (int i = 0; i < 140; ++i) wide += "\xC3\xA9";
+  struct Case {
+    std::string raw;
+    std::string safe;
+  };
+  const Case cases[] = {
+      {"Brief an Müller.docx", "Brief an Müller.docx"},
+      {"IMG_0001.JPG", "IMG_0001.JPG"},
+      {"a:b*c?.txt", "a:b*c?.txt"},  // fine on Linux; the restore cleans those for the destination
+      {"../../escaped.txt", ".._.._escaped.txt"},
+      {"/etc/passwd", "_etc_passwd"},
+      {"dir\\file", "dir_file"},
+      {".", "_"},
+      {"..", "__"},
+      {std::string("nul\0in", 6), "nul_in"},
+      {"tab\there\x7f", "tab_here_"},
+      {"bad\xFFutf8\xC3", "bad\xEF\xBF\xBDutf8\xEF\xBF\xBD"},
+      {"\xED\xA0\x80surrogate", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDsurrogate"},
+      {longStem + ".jpeg", std::string(250, 'a') + ".jpeg"},
+      {longStem, std::string(255, 'a')},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MakeSafeName(c.raw), c.safe) << c.raw;
+
+  const std::string cut = MakeSafeName(wide + ".txt");
+  EXPECT_LE(cut.size(), 255u);
+  EXPECT_EQ(cut.substr(cut.size() - 4), ".txt");
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(cut)), cut);  // still valid UTF-8: no character was split
+  EXPECT_EQ(cut.size(), 4u + 250u);
+}
+
 TEST(FileSizes, ThresholdsAndRounding) {
   struct Case {
     std::int64_t size;

@@ -48,6 +48,16 @@ TEST(VolumeAccess, ShortReadsAtTheEndOfAnImage) {
   EXPECT_EQ(ReadVolume(h, buf.data(), 512, 8192), 0u);
   EXPECT_EQ(ReadVolume(h, buf.data(), 512, UINT64_MAX - 10), 0u);
   EXPECT_EQ(ReadVolumeCopy(h, buf.data(), 512, UINT64_MAX), 0u);
+
+  // Each of those reads is counted with the bytes it did not deliver; copies of the handle
+  // share the counts, and a whole read adds nothing.
+  const TVolumeHandle copy = h;
+  EXPECT_EQ(copy.FailedReads(), 4u);
+  EXPECT_EQ(copy.UnreadBytes(), 2048u + 512 + 512 + 512);
+  EXPECT_EQ(ReadVolume(h, buf.data(), 4096, 0), 4096u);
+  EXPECT_EQ(h.FailedReads(), 4u);
+  copy.ResetReadStats();
+  EXPECT_EQ(h.UnreadBytes(), 0u);
 }
 
 TEST(VolumeAccess, CopyReadLeavesBytesPastAShortReadUntouched) {
