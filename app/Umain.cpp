@@ -1025,9 +1025,20 @@ void TFrmFRMain::UpdateStatusCount() {
   };
   lblinfo->setTextFormat(Qt::RichText);
   StatusShowsCount = true;
-  lblinfo->setText(run(m.captured(1), points, "#383838", false) +
-                   run(QString::number(FileModel->rowCount()), points + 3, "#0da1e7", true) +
-                   run(m.captured(2), points, "#383838", false));
+  QString text = run(m.captured(1), points, "#383838", false) +
+                 run(QString::number(FileModel->rowCount()), points + 3, "#0da1e7", true) +
+                 run(m.captured(2), points, "#383838", false);
+  // Parts of the volume that could not be read stay in view beside the count: what was
+  // stored there is missing from every list.
+  const TDiskObject* disk = Helper ? Helper->CurrentDisk : nullptr;
+  if (disk && disk->Scaner && disk->Scaner->UnreadBytes > 0) {
+    const auto unread = static_cast<std::int64_t>(disk->Scaner->UnreadBytes);
+    const QString note =
+        Tr("FileRecovery", "Unreadable", "%s of the volume could not be read: files stored there may be missing.")
+            .replace(QLatin1String("%s"), QString::fromStdString(FormatFileSize(unread)));
+    text += run(QStringLiteral("  ·  ") + note, points, "#c0392b", false);
+  }
+  lblinfo->setText(text);
 }
 
 void TFrmFRMain::ShowStatus(const QString& text) {

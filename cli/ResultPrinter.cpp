@@ -148,21 +148,26 @@ void PrintTree(std::FILE* out, const std::vector<const TFileInfo*>& items, const
                summary.Stopped ? "Stopped early: " : "", files, files == 1 ? "" : "s",
                FormatFileSize(bytes).c_str(), summary.Volume.c_str(), summary.FileSystem.c_str());
   if (summary.UnreadBytes > 0) {
-    std::fprintf(out,
-                 "%" PRIu64 " bytes of the volume could not be read (%" PRIu64
-                 " read%s failed or came back short, or lie past the end of the image); "
-                 "what was stored there is missing from this list.\n",
-                 summary.UnreadBytes, summary.FailedReads, summary.FailedReads == 1 ? "" : "s");
+    std::string why;
+    if (summary.FailedReads > 0)
+      why = std::to_string(summary.FailedReads) + (summary.FailedReads == 1 ? " read" : " reads") +
+            " failed or came back short";
+    if (summary.MissingTail > 0)
+      why += (why.empty() ? "" : "; ") + std::string("the source ends ") + std::to_string(summary.MissingTail) +
+             " bytes before the volume does";
+    std::fprintf(out, "%" PRIu64 " bytes of the volume could not be read (%s): files stored there may be missing.\n",
+                 summary.UnreadBytes, why.c_str());
   }
 }
 
 void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const TScanSummary& summary) {
   std::fprintf(out,
                "{\n  \"volume\": %s,\n  \"file_system\": %s,\n  \"complete\": %s,\n  \"stopped\": %s,\n"
-               "  \"failed_reads\": %" PRIu64 ",\n  \"unreadable_bytes\": %" PRIu64 ",\n  \"items\": [",
+               "  \"failed_reads\": %" PRIu64 ",\n  \"unreadable_bytes\": %" PRIu64
+               ",\n  \"bytes_past_end\": %" PRIu64 ",\n  \"items\": [",
                JsonString(summary.Volume).c_str(), JsonString(summary.FileSystem).c_str(),
                summary.Complete() ? "true" : "false", summary.Stopped ? "true" : "false", summary.FailedReads,
-               summary.UnreadBytes);
+               summary.UnreadBytes, summary.MissingTail);
   std::string line;
   bool first = true;
   // Items come folder by folder: each folder's path is made once and its files reuse it.

@@ -100,6 +100,7 @@ int RunScan(const std::vector<std::string>& args) {
   if (scaner) {
     summary.FailedReads = scaner->FailedReads;
     summary.UnreadBytes = scaner->UnreadBytes;
+    summary.MissingTail = scaner->MissingTail;
   }
   if (json) PrintJson(stdout, items, summary);
   else PrintTree(stdout, items, summary);

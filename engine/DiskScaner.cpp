@@ -167,13 +167,15 @@ bool TDiskScaner::Prepare() {
 void TDiskScaner::Scan() {
   Clear();
   Stop = false;
-  FailedReads = UnreadBytes = 0;
+  FailedReads = UnreadBytes = MissingTail = 0;
   Volume.ResetReadStats();
 }
 
 void TDiskScaner::NoteScanReads() {
+  const std::uint64_t declared = DeclaredSize();
+  MissingTail = Volume.IsValid() && declared > Volume.Size() ? declared - Volume.Size() : 0;
   FailedReads = Volume.FailedReads();
-  UnreadBytes = Volume.UnreadBytes();
+  UnreadBytes = Volume.UnreadBytes() + MissingTail;
 }
 
 bool TDiskScaner::Accept(const TFileInfo* item) const {

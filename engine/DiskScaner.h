@@ -119,12 +119,16 @@ class TDiskScaner {
   TVolumeHandle Volume;
   std::uint32_t ClusterSize = 0;
   std::int64_t ProgressStep = 1048576;
-  // What the last scan could not read of the volume (failed or short reads, parts past the
-  // end of a truncated image): what lay there is missing from the results.
+  // What the last scan could not read of the volume: reads that failed or came back short,
+  // and the part of the volume past the end of its source (a truncated image, a partition
+  // cut short). What lay there is missing from the results.
   std::uint64_t FailedReads = 0;
-  std::uint64_t UnreadBytes = 0;
+  std::uint64_t UnreadBytes = 0;  // both together
+  std::uint64_t MissingTail = 0;  // the part past the end of the source
   // Takes the volume's read counts of the scan that has just ended.
   void NoteScanReads();
+  // The size the volume's boot sector gives it; 0 when unknown.
+  virtual std::uint64_t DeclaredSize() const { return 0; }
 
  protected:
   bool StopRequested() const { return Stop.load(std::memory_order_relaxed); }

@@ -55,6 +55,7 @@ class TFatScaner : public TDiskScaner {
   void Clear() override;
   bool Prepare() override;
   void Scan() override;
+  std::uint64_t DeclaredSize() const override { return TotalSectors * BytesPerSector; }
 
   std::uint32_t GetFatEntry(std::uint32_t cluster);
   bool IsClusterFree(std::uint32_t cluster);

@@ -17,6 +17,9 @@ class TNtfsScaner : public TDiskScaner {
 
   bool Prepare() override;
   void Scan() override;
+  std::uint64_t DeclaredSize() const override {
+    return static_cast<std::uint64_t>(Geometry.TotalSectors * Geometry.BytesPerSector);
+  }
 
   // Where the $MFT's own data lies.
   struct TMftInfo {

@@ -82,14 +82,12 @@ std::string BlockDevicePath(dev_t dev) {
 }  // namespace
 
 std::int64_t TVolumeHandle::ReadAt(void* buffer, std::uint32_t count, std::uint64_t offset) const {
-  if (!Device) return 0;
-  if (offset >= Length) {
-    NoteShortRead(count, 0);
-    return 0;
-  }
+  // Past the end there is nothing to fail: a volume that claims more than its source holds
+  // is told by the scanner, once, not by every read that reaches there.
+  if (!Device || offset >= Length) return 0;
   const std::uint64_t n = std::min<std::uint64_t>(count, Length - offset);
   const std::int64_t delivered = Device->ReadAt(buffer, static_cast<std::size_t>(n), Base + offset);
-  if (delivered < static_cast<std::int64_t>(count)) NoteShortRead(count, delivered);
+  if (delivered < static_cast<std::int64_t>(n)) NoteShortRead(n, delivered);
   return delivered;
 }
 
@@ -201,11 +199,7 @@ std::uint32_t ReadVolume(const TVolumeHandle& handle, void* buffer, std::uint32_
 
 std::uint32_t ReadVolumeCopy(const TVolumeHandle& handle, void* buffer, std::uint32_t count,
                              std::uint64_t offset) {
-  if (!handle.IsValid()) return 0;
-  if (offset >= handle.Size()) {
-    handle.NoteShortRead(count, 0);
-    return 0;
-  }
+  if (!handle.IsValid() || offset >= handle.Size()) return 0;
   std::vector<std::byte> scratch(count);
   const std::int64_t n = handle.ReadAt(scratch.data(), count, offset);
   if (n <= 0) return 0;

@@ -29,8 +29,8 @@ struct TVolumeLocation {
   std::shared_ptr<TVolumeDevice> Memory;
 };
 
-// Reads that did not deliver all they asked for: failed, short, or past the end of the
-// source (a truncated image). Bytes are those asked for and not delivered.
+// Reads inside the source that did not deliver all they asked for (I/O errors, a device
+// that gave up part-way). Bytes are those asked for and not delivered.
 struct TReadStats {
   std::atomic<std::uint64_t> FailedReads{0};
   std::atomic<std::uint64_t> UnreadBytes{0};

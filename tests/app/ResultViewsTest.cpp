@@ -139,6 +139,29 @@ class ResultViewsTest : public QObject {
     }
   }
 
+  // A cut-short image (a copy that ended early, a card that gave out) still shows what
+  // could be read, and the status line keeps saying what could not.
+  void ATruncatedImageSaysHowMuchCouldNotBeRead() {
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("cut.img"));
+    QVERIFY(QFile::copy(Fixture("fat32.img"), image));
+    QVERIFY(QFile::resize(image, QFileInfo(image).size() * 3 / 5));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(image), 1);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.RecoveryHelper()->GetStatus() == stDone; }));
+    const TDiskScaner* scaner = w.RecoveryHelper()->CurrentDisk->Scaner.get();
+    QVERIFY(scaner->UnreadBytes > 0);
+    QVERIFY(w.FileListModel()->rowCount() > 0);
+    const QString size = QString::fromStdString(FormatFileSize(static_cast<std::int64_t>(scaner->UnreadBytes)));
+    QVERIFY2(w.StatusLine()->text().contains(size + QStringLiteral(" of the volume could not be read")),
+             qPrintable(w.StatusLine()->text()));
+    // Narrowing the list keeps the note.
+    w.FolderTree()->setCurrentIndex(w.FolderTree()->model()->index(1, 0));
+    QVERIFY(w.StatusLine()->text().contains(QStringLiteral("could not be read")));
+  }
+
   void RecycledFilesGetTheirNamesBack() {
     QTemporaryDir dir;
     const QString image = MakeRecycleBinImage(dir);
