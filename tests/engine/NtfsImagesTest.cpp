@@ -1,11 +1,14 @@
 // The NTFS scanner on an image made by mkntfs and ntfs-3g, and on the forensic sample.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "ImageChecks.h"
 #include "NTFSScaner.h"
+#include "RecoveryHelper.h"
 #include "TestSupport.h"
 
 namespace restovo {
@@ -116,6 +119,84 @@ TEST(NtfsImages, StopDuringTheWalkKeepsWhatWasFound) {
   EXPECT_TRUE(s->Items.empty());
   ASSERT_NE(s->RootItem, nullptr);  // a tree, if only of what was found, is still there
   EXPECT_EQ(s->RootItem->Name, "stop.img/");
+}
+
+// Where the unnamed non-resident $DATA attribute of MFT record `recordNo` starts in the
+// image, or 0 when the record lies outside the $MFT's first run.
+std::size_t DataAttributeAt(const std::vector<std::byte>& image, const TNtfsScaner& s, std::int64_t recordNo) {
+  const std::int64_t recordBytes = s.Geometry.BytesPerRecord, cluster = s.Geometry.ClusterBytes();
+  const TRunNode& first = s.MftInfo.DataRuns.front();
+  if ((recordNo + 1) * recordBytes > first.NextVcn * cluster) return 0;
+  const auto record = static_cast<std::size_t>(first.Lcn * cluster + recordNo * recordBytes);
+  const TBytes b(image);
+  for (std::size_t at = record + ReadU16(b, record + 0x14); at + 0x40 < record + recordBytes;) {
+    const std::uint32_t type = ReadU32(b, at), length = ReadU32(b, at + 4);
+    if (type == 0xFFFFFFFF || length == 0) break;
+    if (type == 0x80 && image[at + 8] == std::byte{1} && image[at + 9] == std::byte{0}) return at;
+    at += length;
+  }
+  return 0;
+}
+
+// A size field of 2^62 is damage: the file is cut to what its runs hold (for data without
+// holes, never more than the volume), said so, and restored that far, not written with
+// zeros until the destination is full.
+TEST(NtfsImages, SizesBeyondWhatTheDataCanHoldAreCutAndSaidSo) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  const auto plain = OpenImage(image);
+  plain->Scaner = CreateScaner(plain.get());
+  plain->Scaner->Scan();
+  const auto before = FoundPaths(*plain->Scaner);
+  const auto* ntfs = dynamic_cast<const TNtfsScaner*>(plain->Scaner.get());
+  ASSERT_NE(ntfs, nullptr);
+  auto bytes = ReadWholeFile(image);
+  const char* paths[] = {"/Documents/Letter to the Bank.txt", "/Media/sparse gone.bin"};
+  std::map<std::string, std::int64_t> allocated;
+  for (const char* path : paths) {
+    ASSERT_TRUE(before.count(path)) << path;
+    const TFileInfo* item = before.at(path);
+    const std::size_t at = DataAttributeAt(bytes, *ntfs, item->RecordNo);
+    ASSERT_NE(at, 0u) << path;
+    ASSERT_LT((at + 0x30) % 512, 496u) << "the sizes straddle a protected sector end";
+    PutU64(bytes, at + 0x30, 1ull << 62);
+    PutU64(bytes, at + 0x38, 1ull << 62);
+    allocated[path] = item->Runs.back().NextVcn * ntfs->Geometry.ClusterBytes();
+  }
+  TVolumeLocation loc;
+  loc.Memory = MakeMemoryDevice(bytes);
+  TDiskObject disk("huge.img/", "huge.img", loc);
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  helper.Threaded = false;
+  helper.CurrentDisk = &disk;
+  helper.RunScan(&disk);
+  const auto after = FoundPaths(*disk.Scaner);
+  for (const char* path : paths) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(after.count(path));
+    TFileInfo* item = const_cast<TFileInfo*>(after.at(path));
+    EXPECT_EQ(item->Size, allocated[path]);
+    EXPECT_EQ(item->Damage, rdSizeBeyondData);
+    EXPECT_EQ(item->ClaimedSize, std::int64_t{1} << 62);
+    EXPECT_GE(item->State, rsPoor);
+    EXPECT_NE(RecordDamageText(item->Damage, item->ClaimedSize).find("4611686018427387904 bytes"), std::string::npos);
+    std::vector<std::byte> data, good;
+    ASSERT_TRUE(helper.ReadToMemory(item, data, std::int64_t{1} << 30));
+    EXPECT_EQ(static_cast<std::int64_t>(data.size()), allocated[path]);
+    TRecoveryHelper reference(&bridge, false);
+    reference.CurrentDisk = plain.get();
+    ASSERT_TRUE(reference.ReadToMemory(const_cast<TFileInfo*>(before.at(path)), good, std::int64_t{1} << 30));
+    ASSERT_LE(good.size(), data.size());
+    EXPECT_TRUE(std::equal(good.begin(), good.end(), data.begin()));
+  }
+  // The other files keep their sizes and verdicts.
+  for (const auto& [path, item] : before) {
+    if (path == paths[0] || path == paths[1] || item->IsFolder) continue;
+    ASSERT_TRUE(after.count(path)) << path;
+    EXPECT_EQ(after.at(path)->Size, item->Size) << path;
+    EXPECT_EQ(after.at(path)->Damage, rdNone) << path;
+  }
 }
 
 TEST(NtfsImages, GarbageAndTruncatedVolumesGiveWhatCanBeRead) {
