@@ -257,11 +257,13 @@ void TFatScaner::BuildFileChain(TFatEntryInfo& entry, std::int64_t size) {
       // The file's clusters were free when it was written; where other files' clusters
       // are in use now between them, the file went on after those, so they are skipped.
       // The first cluster is the file's own whatever the table says now.
-      const std::int64_t n = (size + ClusterSize - 1) / ClusterSize;
+      // A size field is not trusted to size anything: the chain ends with the volume.
+      const std::int64_t n = std::min<std::int64_t>((size + ClusterSize - 1) / ClusterSize, DataClusterCount);
       entry.Clusters.reserve(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
       std::uint64_t k = entry.FirstCluster;
       for (std::int64_t i = 0; i < n; ++i, ++k) {
         while (i > 0 && IsDataCluster(k) && !IsClusterFree(static_cast<std::uint32_t>(k))) ++k;
+        if (!IsDataCluster(k)) break;
         entry.Clusters.push_back(DataOffset + static_cast<std::int64_t>(k - 2) * ClusterSize);
       }
     } else {
@@ -299,10 +301,13 @@ TRecoverState TFatScaner::RateDeletedFile(const TFatEntryInfo& entry, std::int64
   const std::int64_t d = (size + ClusterSize - 1) / ClusterSize;
   if (d <= 0) return rsGood;
   std::int64_t free = 0;
-  for (std::int64_t i = 0; i < d; ++i) {
-    // Clusters past the end of the volume do not exist and so are not free.
+  // Clusters past the end of the volume do not exist and so are not free: only those on it
+  // are looked at, however large the size field says the file is.
+  const std::int64_t onVolume =
+      std::min<std::int64_t>(d, std::int64_t{DataClusterCount} + 2 - std::int64_t{entry.FirstCluster});
+  for (std::int64_t i = 0; i < onVolume; ++i) {
     const std::uint64_t k = std::uint64_t{entry.FirstCluster} + static_cast<std::uint64_t>(i);
-    if (IsDataCluster(k) && GetFatEntry(static_cast<std::uint32_t>(k)) == 0) ++free;
+    if (GetFatEntry(static_cast<std::uint32_t>(k)) == 0) ++free;
     if (i % 16 == 0 && StopRequested()) break;
   }
   const std::int64_t g = free * 100 / d;

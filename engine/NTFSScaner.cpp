@@ -99,10 +99,11 @@ bool TNtfsScaner::LoadVolumeBitmap(TVolumeBitmap& bitmap) {
 std::int64_t TNtfsScaner::DataLimit(const TNtfsStreamInfo& data, bool attrList) const {
   const std::int64_t cluster = Geometry.ClusterBytes();
   const std::int64_t volume = Geometry.TotalSectors * Geometry.BytesPerSector;  // in range: the boot check
-  // Data without holes lies on the volume, so it is never larger than the volume; a file
-  // whose other runs sit in extension records is known only that far.
+  // Data without holes lies on the volume, so it is never larger than the volume. Where
+  // the runs are not all here (in extension records, or not decodable) the size cannot be
+  // checked against them.
   const bool holes = data.Flags & (TNtfsDataInfo::kSparse | TNtfsDataInfo::kCompressed);
-  if (attrList) return holes ? std::numeric_limits<std::int64_t>::max() : volume;
+  if (attrList || data.Runs.empty()) return holes ? std::numeric_limits<std::int64_t>::max() : volume;
   const std::int64_t lastVcn = data.Runs.empty() ? 0 : data.Runs.back().NextVcn;
   const std::int64_t covered = cluster > 0 && lastVcn > std::numeric_limits<std::int64_t>::max() / cluster
                                    ? std::numeric_limits<std::int64_t>::max()
@@ -190,8 +191,10 @@ void TNtfsScaner::Scan() {
                                       ? std::numeric_limits<std::int64_t>::max()
                                       : mftBitmap->DataSize * 8;
   RecordCount = std::min(bitmapBits, MftInfo.DataSize / recordBytes);
-  // Never more records than the volume has room for.
+  // Never more records than the volume has room for, nor than the device holds: the slot
+  // array is sized from this.
   RecordCount = std::min(RecordCount, Geometry.TotalSectors * Geometry.BytesPerSector / recordBytes);
+  RecordCount = std::min(RecordCount, static_cast<std::int64_t>(std::min<std::uint64_t>(Volume.Size(), INT64_MAX)) / recordBytes);
   if (RecordCount > kMaxRecords || RecordCount < 2) return;
   Slots.assign(static_cast<std::size_t>(RecordCount), nullptr);
 
