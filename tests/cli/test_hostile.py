@@ -12,47 +12,14 @@ import collections
 import hashlib
 import json
 import os
-import re
-import resource
-import shutil
-import signal
-import subprocess
 import tempfile
-import time
 import unittest
 
-CLI = os.environ.get("RESTOVO_CLI", "restovo-cli")
+from cli_child import CLI, MEMORY_LIMIT, SANITIZED, crash_of, run_limited
+
 FIXTURES = os.environ.get("RESTOVO_FIXTURES", "fixtures")
 # A hang guard, not a speed test: each of these images scans in well under a second.
 HANG_GUARD = 60
-# Nothing here is larger than 35 MiB; a restore writing more has trusted a size it
-# should not have. The limit also keeps a runaway write off the disk.
-WRITE_LIMIT = 256 << 20
-
-
-def sanitized():
-    flag = os.environ.get("RESTOVO_SANITIZE", "")
-    if flag:
-        return flag.upper() in ("1", "ON", "TRUE", "YES")
-    try:
-        with open(shutil.which(CLI) or CLI, "rb") as f:
-            return b"__asan_init" in f.read()
-    except OSError:
-        return False
-
-
-SANITIZED = sanitized()
-# Peak resident memory allowed for one run. A normal image needs about 25-45 MB under
-# AddressSanitizer (its shadow memory and quarantine included) and far less without;
-# a bitmap or a buffer sized from a forged field is gigabytes.
-MEMORY_LIMIT = (400 if SANITIZED else 100) << 20
-# An allocation of gigabytes would be touched page by page and could take the machine
-# down before the run ends; beyond these it fails at once instead (reported by the
-# sanitizer, or as std::bad_alloc).
-ASAN_MAX_ALLOCATION_MB = 2048
-ADDRESS_SPACE_LIMIT = 4 << 30
-
-SANITIZER_REPORT = re.compile(r"ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:")
 
 
 def fixture(name):
@@ -76,46 +43,14 @@ def sha256(path):
     return h.hexdigest()
 
 
-Run = collections.namedtuple("Run", "returncode stdout stderr maxrss")
-
-
-def _limits():
-    resource.setrlimit(resource.RLIMIT_FSIZE, (WRITE_LIMIT, WRITE_LIMIT))
-    if not SANITIZED:
-        # AddressSanitizer reserves terabytes of address space for its shadow memory.
-        resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE_LIMIT, ADDRESS_SPACE_LIMIT))
-    os.setsid()
-
-
 def run(*args, timeout=HANG_GUARD):
-    """Runs restovo-cli under the limits above and returns its peak memory with its output."""
-    env = dict(os.environ, TZ="UTC")
-    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
-                                                 "max_allocation_size_mb=%d" % ASAN_MAX_ALLOCATION_MB]))
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        p = subprocess.Popen([CLI, *args], stdout=out, stderr=err, env=env, preexec_fn=_limits)
-        deadline = time.monotonic() + timeout
-        while True:
-            pid, status, usage = os.wait4(p.pid, os.WNOHANG)
-            if pid:
-                break
-            if time.monotonic() > deadline:
-                os.killpg(p.pid, signal.SIGKILL)
-                os.wait4(p.pid, 0)
-                p.returncode = -9
-                raise AssertionError("restovo-cli %s did not end within %d s" % (" ".join(args), timeout))
-            time.sleep(0.02)
-        p.returncode = os.waitstatus_to_exitcode(status)
-        out.seek(0)
-        err.seek(0)
-        r = Run(p.returncode, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace"),
-                usage.ru_maxrss * 1024)
-    if r.returncode < 0:
-        raise AssertionError("restovo-cli %s was killed by %s\n%s" % (
-            " ".join(args), signal.Signals(-r.returncode).name, r.stderr[-3000:]))
-    report = SANITIZER_REPORT.search(r.stderr)
-    if report:
-        raise AssertionError("restovo-cli %s: sanitizer report\n%s" % (" ".join(args), r.stderr[report.start():][:3000]))
+    r = run_limited(args, timeout)
+    what = "restovo-cli " + " ".join(args)
+    if r.timed_out:
+        raise AssertionError("%s did not end within %d s" % (what, timeout))
+    crash = crash_of(r)
+    if crash:
+        raise AssertionError("%s: %s\n%s" % (what, crash, r.stderr[-3000:]))
     return r
 
 
