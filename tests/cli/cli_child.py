@@ -6,12 +6,11 @@ the run, not fill the disk or the memory of a machine other people use too.
 import collections
 import os
 import re
-import resource
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
-import time
 
 CLI = os.environ.get("RESTOVO_CLI", "restovo-cli")
 # No fixture volume is larger than 52 MB; a restore writing a file beyond this has
@@ -46,12 +45,26 @@ SANITIZER_REPORT = re.compile(r"ERROR: AddressSanitizer|ERROR: LeakSanitizer|run
 Run = collections.namedtuple("Run", "returncode stdout stderr maxrss timed_out")
 
 
-def _limits():
-    resource.setrlimit(resource.RLIMIT_FSIZE, (WRITE_LIMIT, WRITE_LIMIT))
-    if not SANITIZED:
-        # AddressSanitizer reserves terabytes of address space for its shadow memory.
-        resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE_LIMIT, ADDRESS_SPACE_LIMIT))
-    os.setsid()
+# The child is started by a small launcher of its own, which waits for it and writes its
+# exit status and peak memory to a file. Measured from here, a child forked from this
+# (large) test process would count this process's memory as its own: the kernel keeps
+# the peak of the memory a process had before exec.
+_LAUNCHER = """
+import os, resource, sys
+fsize, address_space, report = (int(sys.argv[1]), int(sys.argv[2]), sys.argv[3])
+resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
+if address_space:
+    resource.setrlimit(resource.RLIMIT_AS, (address_space, address_space))
+pid = os.fork()
+if pid == 0:
+    try:
+        os.execvp(sys.argv[4], sys.argv[4:])
+    finally:
+        os._exit(127)
+_, status, usage = os.wait4(pid, 0)
+with open(report, "w") as f:
+    f.write("%d %d" % (os.waitstatus_to_exitcode(status), usage.ru_maxrss))
+"""
 
 
 def run_limited(args, timeout):
@@ -59,24 +72,25 @@ def run_limited(args, timeout):
     env = dict(os.environ, TZ="UTC")
     env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
                                                  "max_allocation_size_mb=%d" % ASAN_MAX_ALLOCATION_MB]))
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        p = subprocess.Popen([CLI, *args], stdout=out, stderr=err, env=env, preexec_fn=_limits)
-        deadline = time.monotonic() + timeout
+    # AddressSanitizer reserves terabytes of address space for its shadow memory.
+    address_space = 0 if SANITIZED else ADDRESS_SPACE_LIMIT
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            tempfile.NamedTemporaryFile("r") as report:
+        launcher = [sys.executable, "-S", "-c", _LAUNCHER, str(WRITE_LIMIT), str(address_space), report.name]
+        p = subprocess.Popen(launcher + [CLI, *args], stdout=out, stderr=err, env=env, start_new_session=True)
         timed_out = False
-        while True:
-            pid, status, usage = os.wait4(p.pid, os.WNOHANG)
-            if pid:
-                break
-            if time.monotonic() > deadline and not timed_out:
-                timed_out = True
-                os.killpg(p.pid, signal.SIGKILL)
-            time.sleep(0.01)
-        # os.wait4 reaped it; Popen must not wait for it again.
-        p.returncode = os.waitstatus_to_exitcode(status)
+        try:
+            p.wait(timeout)
+        except subprocess.TimeoutExpired:
+            timed_out = True
+            os.killpg(p.pid, signal.SIGKILL)
+            p.wait()
+        text = report.read().split()
+        returncode, maxrss = (int(text[0]), int(text[1]) * 1024) if len(text) == 2 else (-signal.SIGKILL, 0)
         out.seek(0)
         err.seek(0)
-        return Run(p.returncode, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace"),
-                   usage.ru_maxrss * 1024, timed_out)
+        return Run(returncode, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace"),
+                   maxrss, timed_out)
 
 
 def crash_of(r):
