@@ -1,28 +1,40 @@
 #!/usr/bin/env bash
-# run-fuzzer.sh FUZZER SECONDS FIXTURE_DIR [SEED_IMAGE ...]
-# Runs a libFuzzer target for a fixed time from a fresh corpus seeded with the first
-# 64 KiB of each seed image that exists and with the inputs under regressions/FUZZER/.
-# Any crash, leak or sanitizer report fails.
+# run-fuzzer.sh FUZZER SECONDS FIXTURE_DIR [--max-len BYTES] [SEED_IMAGE ...]
+# Runs a libFuzzer target for a fixed time from a fresh corpus seeded with the start of
+# each seed image that exists (and of the partitions in it), with the inputs under
+# seeds/FUZZER/ and with those under regressions/FUZZER/. Any crash, leak or sanitizer
+# report fails.
+# --max-len: the longest input (default 131072). Seeds of images are cut at half of it,
+# so mutations have room to grow, or at all of it when it was given: a target that reads
+# a whole volume needs the folders and data behind the tables.
 set -euo pipefail
 fuzzer=$1 seconds=$2 fixtures=$3
 shift 3
+max_len=131072 seed_len=65536
+if [[ ${1:-} == --max-len ]]; then
+  max_len=$2 seed_len=$2
+  shift 2
+fi
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 for seed in "$@"; do
   if [[ -f "$fixtures/$seed" ]]; then
-    head -c 65536 "$fixtures/$seed" >"$corpus/$(basename "$seed")"
+    head -c "$seed_len" "$fixtures/$seed" >"$corpus/$(basename "$seed")"
     # Past the table: the volume boot sectors of the partitions.
     for off in 1048576 116391936 158334976 200278016; do
-      dd if="$fixtures/$seed" bs=65536 count=1 iflag=skip_bytes skip=$off status=none \
+      dd if="$fixtures/$seed" bs="$seed_len" count=1 iflag=skip_bytes skip=$off status=none \
         >"$corpus/$(basename "$seed").$off" 2>/dev/null || true
       [[ -s "$corpus/$(basename "$seed").$off" ]] || rm -f "$corpus/$(basename "$seed").$off"
     done
   fi
 done
-# Inputs that once broke the parser start every run.
-regressions="$(dirname "$0")/regressions/$(basename "$fuzzer")"
-if [[ -d $regressions ]]; then
-  cp "$regressions"/* "$corpus"/
-fi
-exec "$fuzzer" -max_total_time="$seconds" -max_len=131072 -print_final_stats=1 \
+# Inputs made by real tools for targets that read no volume, and inputs that once broke
+# the parser, start every run.
+for dir in seeds regressions; do
+  from="$(dirname "$0")/$dir/$(basename "$fuzzer")"
+  if [[ -d $from ]]; then
+    for f in "$from"/*; do cp "$f" "$corpus/$dir-$(basename "$f")"; done
+  fi
+done
+exec "$fuzzer" -max_total_time="$seconds" -max_len="$max_len" -print_final_stats=1 \
   -artifact_prefix="$corpus/" "$corpus"
