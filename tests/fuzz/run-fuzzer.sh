@@ -3,7 +3,7 @@
 # Runs a libFuzzer target for a fixed time from a fresh corpus seeded with the start of
 # each seed image that exists (and of the partitions in it), with the inputs under
 # seeds/FUZZER/ and with those under regressions/FUZZER/. Any crash, leak or sanitizer
-# report fails.
+# report fails; the input that caused it is kept in ./fuzz-artifacts/FUZZER/.
 # --max-len: the longest input (default 131072). Seeds of images are cut at half of it,
 # so mutations have room to grow, or at all of it when it was given: a target that reads
 # a whole volume needs the folders and data behind the tables.
@@ -36,5 +36,16 @@ for dir in seeds regressions; do
     for f in "$from"/*; do cp "$f" "$corpus/$dir-$(basename "$f")"; done
   fi
 done
-exec "$fuzzer" -max_total_time="$seconds" -max_len="$max_len" -print_final_stats=1 \
-  -artifact_prefix="$corpus/" "$corpus"
+# Not exec'd, so the corpus (megabytes for the volume targets) goes away afterwards; what
+# broke the target is kept beside the build for the person reading the report.
+rc=0
+"$fuzzer" -max_total_time="$seconds" -max_len="$max_len" -print_final_stats=1 \
+  -artifact_prefix="$corpus/" "$corpus" || rc=$?
+if ((rc != 0)); then
+  kept=$PWD/fuzz-artifacts/$(basename "$fuzzer")
+  mkdir -p "$kept"
+  for f in "$corpus"/crash-* "$corpus"/leak-* "$corpus"/timeout-* "$corpus"/oom-* "$corpus"/slow-unit-*; do
+    [[ -e $f ]] && cp "$f" "$kept/" && echo "run-fuzzer: kept $kept/$(basename "$f")"
+  done
+fi
+exit "$rc"
