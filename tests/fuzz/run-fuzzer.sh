@@ -33,7 +33,11 @@ done
 for dir in seeds regressions; do
   from="$(dirname "$0")/$dir/$(basename "$fuzzer")"
   if [[ -d $from ]]; then
-    for f in "$from"/*; do cp "$f" "$corpus/$dir-$(basename "$f")"; done
+    for f in "$from"/*; do
+      # Whole volumes are kept packed: mostly zeros, and git is no place for megabytes.
+      if [[ $f == *.xz ]]; then xz -dc "$f" >"$corpus/$dir-$(basename "$f" .xz)"
+      else cp "$f" "$corpus/$dir-$(basename "$f")"; fi
+    done
   fi
 done
 # Not exec'd, so the corpus (megabytes for the volume targets) goes away afterwards; what

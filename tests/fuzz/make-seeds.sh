@@ -1,26 +1,33 @@
 #!/usr/bin/env bash
-# make-lznt1-seeds.sh [OUTDIR]
-# Writes the seeds of fuzz_lznt1 (default: seeds/fuzz_lznt1 beside this script): real
-# compression units as ntfs-3g stores them. A small NTFS volume (1 KiB clusters, so a
-# unit is 16 KiB and every seed stays a few KiB) gets a compressed folder with text,
-# log lines, one repeated letter and random bytes followed by zeros; after the unmount the
-# allocated clusters of each compressed unit are copied out of the image, joined in VCN
-# order, which is exactly what the engine hands to the decompressor.
-# Needs root (or fusermount), /dev/fuse, mkntfs, ntfs-3g, setfattr and python3; the seeds
-# are committed, so this only runs again when they should change.
+# make-seeds.sh [SEEDDIR]
+# Writes seeds made by the real tools into SEEDDIR (default: seeds/ beside this script),
+# one folder per fuzz target, from one small NTFS volume (2 MiB, 1 KiB clusters) that
+# mkntfs makes and ntfs-3g fills through FUSE:
+#   fuzz_lznt1/    real compression units: a compressed folder gets text, log lines, one
+#                  repeated letter and random bytes followed by zeros; after the unmount
+#                  the allocated clusters of each compressed unit are copied out of the
+#                  image, joined in VCN order, which is exactly what the engine hands to
+#                  the decompressor. A unit is 16 KiB, so every seed stays a few KiB.
+#   fuzz_restore/  the whole volume, xz-compressed (run-fuzzer.sh unpacks it): unlike
+#                  the fixture volumes it holds the data of its deleted files (plain,
+#                  compressed, sparse, resident, in a deleted folder, a named stream)
+#                  within the first 2 MiB a fuzz input may have.
+# Needs root (or fusermount), /dev/fuse, mkntfs, ntfs-3g, setfattr, xz and python3; the
+# seeds are committed, so this only runs again when they should change.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-outdir=${1:-$here/seeds/fuzz_lznt1}
+seeddir=${1:-$here/seeds}
+outdir=$seeddir/fuzz_lznt1
 python=${PYTHON:-$(command -v /usr/bin/python3 || command -v python3)}
-for tool in mkntfs ntfs-3g setfattr getfattr "$python"; do
+for tool in mkntfs ntfs-3g setfattr getfattr xz "$python"; do
   command -v "$tool" >/dev/null || { echo "$0: missing $tool; run scripts/install-deps.sh" >&2; exit 1; }
 done
 [[ -c /dev/fuse ]] || { echo "$0: /dev/fuse is missing" >&2; exit 1; }
 
 export LC_ALL=C.UTF-8 TZ=UTC
 work=$(mktemp -d)
-img=$work/lznt1.img
+img=$work/ntfs-small.img
 mnt=$work/mnt
 ntfs_pid=
 cleanup() {
@@ -32,10 +39,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-truncate -s 8M "$img"
+truncate -s 2M "$img"
 mkntfs -F -Q -q -c 1024 -s 512 "$img" >"$work/mkntfs.log" 2>&1 || { cat "$work/mkntfs.log" >&2; exit 1; }
 mkdir "$mnt"
-ntfs-3g -o no_detach,compression "$img" "$mnt" >"$work/ntfs-3g.log" 2>&1 &
+ntfs-3g -o no_detach,compression,streams_interface=windows "$img" "$mnt" >"$work/ntfs-3g.log" 2>&1 &
 ntfs_pid=$!
 for _ in $(seq 100); do
   mountpoint -q "$mnt" && break
@@ -47,22 +54,41 @@ mountpoint -q "$mnt" || { echo "$0: the volume did not mount" >&2; exit 1; }
 mkdir "$mnt/c"
 setfattr -h -v 0x00000800 -n system.ntfs_attrib_be "$mnt/c"
 # Deterministic contents, so running this again gives the same seeds.
-"$python" - "$mnt/c" "$here/../../README.md" <<'EOF'
-import random, sys
-out, readme = sys.argv[1], sys.argv[2]
+"$python" - "$mnt" "$here/../../README.md" <<'EOF'
+import os, random, sys
+root, readme = sys.argv[1], sys.argv[2]
+out = f"{root}/c"
 with open(readme, "rb") as f:
-    open(f"{out}/text", "wb").write((f.read() * 3)[:32768])
+    text = f.read()
+open(f"{out}/text", "wb").write((text * 3)[:32768])
 lines = "".join(f"2024-07-01 10:{i // 60 % 60:02}:{i % 60:02} INFO block {i * 37 % 1000} written, {i % 7} retries\n"
                 for i in range(600))
 open(f"{out}/log", "wb").write(lines.encode()[:32768])
 open(f"{out}/letter", "wb").write(b"A" * 16384)
 rnd = random.Random(20240701)
 open(f"{out}/random", "wb").write(rnd.randbytes(6000) + bytes(10384))
+# For the restore: files of every kind of storage, most of them deleted below.
+open(f"{root}/plain.txt", "wb").write(text[:9000])
+open(f"{root}/small.txt", "wb").write(b"Resident: the data lives in the MFT record.\n")
+with open(f"{root}/sparse.bin", "wb") as f:
+    f.write(rnd.randbytes(2048))
+    f.seek(40960)
+    f.write(rnd.randbytes(1024))
+open(f"{root}/host.txt", "wb").write(text[9000:12000])
+open(f"{root}/host.txt:notes", "wb").write(text[:3000])
+os.makedirs(f"{root}/Old Folder/Inner")
+open(f"{root}/Old Folder/report.txt", "wb").write(text[:5000])
+open(f"{root}/Old Folder/Inner/übersicht.txt", "wb").write(text[5000:5600])
+open(f"{root}/kept.txt", "wb").write(text[:2000])
 EOF
 for f in text log letter random; do
   attrib=$(getfattr -h --absolute-names --only-values -n system.ntfs_attrib_be "$mnt/c/$f" | od -An -tx1 | tr -d ' \n')
   (((16#$attrib & 0x800) != 0)) || { echo "$0: $f was not stored compressed" >&2; exit 1; }
 done
+# Every file but kept.txt and two compressed ones is deleted; ntfs-3g leaves their
+# records and clusters as they were.
+rm -r "$mnt/c/log" "$mnt/c/random" "$mnt/plain.txt" "$mnt/small.txt" "$mnt/sparse.bin" \
+  "$mnt/host.txt" "$mnt/Old Folder"
 umount "$mnt" 2>/dev/null || fusermount -u "$mnt"
 # ntfs-3g writes the last metadata after the unmount returns.
 wait "$ntfs_pid" || true
@@ -133,7 +159,7 @@ found = {}
 for number in range(16, total):
     raw = record_at(mft_runs, number)
     rec = fixed(raw) if raw else None
-    if not rec or not struct.unpack_from("<H", rec, 0x16)[0] & 1:
+    if not rec:
         continue
     name = data = None
     for kind, a in attributes(rec):
@@ -165,3 +191,6 @@ for name in names:
     if not written:
         sys.exit(f"{name}: no unit was stored compressed")
 EOF
+mkdir -p "$seeddir/fuzz_restore"
+xz -9 -c "$img" >"$seeddir/fuzz_restore/ntfs-small.img.xz"
+echo "$seeddir/fuzz_restore/ntfs-small.img.xz: $(stat -c %s "$seeddir/fuzz_restore/ntfs-small.img.xz") bytes"
