@@ -65,7 +65,9 @@ void CheckOnlyDestination(const fs::path& scratch, const fs::path& dest) {
   }
 }
 
-void RestoreInto(restovo::TRecoveryHelper& helper, const restovo::TFileItems& records) {
+// maxBytes: what the size fields of every file found add up to. A stream that delivers
+// more than its record's size writes bytes the file never had.
+void RestoreInto(restovo::TRecoveryHelper& helper, const restovo::TFileItems& records, std::int64_t maxBytes) {
   const fs::path scratch = Cage / "s";
   const fs::path dest = scratch / "d";
   fs::create_directories(dest);
@@ -76,6 +78,11 @@ void RestoreInto(restovo::TRecoveryHelper& helper, const restovo::TFileItems& re
                  r.Written, r.Failures.size(), static_cast<long long>(r.Bytes));
   }
   CheckOnlyDestination(scratch, dest);
+  if (helper.LastRestore.Bytes > maxBytes) {
+    std::fprintf(stderr, "fuzz_restore: %lld bytes restored, the files found hold at most %lld\n",
+                 static_cast<long long>(helper.LastRestore.Bytes), static_cast<long long>(maxBytes));
+    __builtin_trap();
+  }
   std::error_code ec;
   fs::remove_all(scratch, ec);
   if (ec) {
@@ -130,10 +137,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     answer = eaKeepBoth;
     all = true;
   };
-  if (scaner->RootItem && scaner->RootItem->Children) RestoreInto(helper, *scaner->RootItem->Children);
   TFileItems files;
-  for (TFileInfo* item : scaner->Items)
-    if (!item->IsFolder) files.push_back(item);
-  RestoreInto(helper, files);
+  std::int64_t sizes = 0;
+  for (TFileInfo* item : scaner->Items) {
+    if (item->IsFolder) continue;
+    files.push_back(item);
+    if (item->Size > 0) sizes = item->Size > INT64_MAX - sizes ? INT64_MAX : sizes + item->Size;
+  }
+  if (scaner->RootItem && scaner->RootItem->Children) RestoreInto(helper, *scaner->RootItem->Children, sizes);
+  RestoreInto(helper, files, sizes);
   return 0;
 }
