@@ -16,7 +16,11 @@ if [[ ${1:-} == --max-len ]]; then
   shift 2
 fi
 corpus=$(mktemp -d)
-trap 'rm -rf "$corpus"' EXIT
+# Where fuzz_restore writes what it restores: in memory when there is room, and removed
+# here, since a target killed by a timeout or a crash cannot clean up after itself.
+scratch=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+export FUZZ_RESTORE_SCRATCH=$scratch
+trap 'rm -rf "$corpus" "$scratch"' EXIT
 for seed in "$@"; do
   if [[ -f "$fixtures/$seed" ]]; then
     head -c "$seed_len" "$fixtures/$seed" >"$corpus/$(basename "$seed")"
@@ -43,7 +47,9 @@ done
 # Not exec'd, so the corpus (megabytes for the volume targets) goes away afterwards; what
 # broke the target is kept beside the build for the person reading the report.
 rc=0
-"$fuzzer" -max_total_time="$seconds" -max_len="$max_len" -print_final_stats=1 \
+# An input that takes half a minute hangs: stop there and keep it, rather than waiting
+# for the test's own timeout, which keeps nothing.
+"$fuzzer" -max_total_time="$seconds" -max_len="$max_len" -timeout=30 -print_final_stats=1 \
   -artifact_prefix="$corpus/" "$corpus" || rc=$?
 if ((rc != 0)); then
   kept=$PWD/fuzz-artifacts/$(basename "$fuzzer")
