@@ -76,6 +76,8 @@ void RestoreInto(restovo::TRecoveryHelper& helper, const restovo::TFileItems& re
     const restovo::TRestoreReport& r = helper.LastRestore;
     std::fprintf(stderr, "fuzz_restore: %zu records: %d written, %zu failed, %lld bytes\n", records.size(),
                  r.Written, r.Failures.size(), static_cast<long long>(r.Bytes));
+    for (const restovo::TRestoreFailure& f : r.Failures)
+      std::fprintf(stderr, "  failed: %s: %s\n", f.Destination.c_str(), f.Reason.c_str());
   }
   CheckOnlyDestination(scratch, dest);
   if (helper.LastRestore.Bytes > maxBytes) {
