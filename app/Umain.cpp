@@ -1029,22 +1029,26 @@ void TFrmFRMain::UpdateStatusCount() {
                  run(QString::number(FileModel->rowCount()), points + 3, "#0da1e7", true) +
                  run(m.captured(2), points, "#383838", false);
   // Parts of the volume that could not be read stay in view beside the count: what was
-  // stored there is missing from every list.
+  // stored there is missing from every list. The line is short; the hint says it in full.
+  QString hint;
   const TDiskObject* disk = Helper ? Helper->CurrentDisk : nullptr;
   if (disk && disk->Scaner && disk->Scaner->UnreadBytes > 0) {
-    const auto unread = static_cast<std::int64_t>(disk->Scaner->UnreadBytes);
-    const QString note =
-        Tr("FileRecovery", "Unreadable", "%s of the volume could not be read: files stored there may be missing.")
-            .replace(QLatin1String("%s"), QString::fromStdString(FormatFileSize(unread)));
-    text += run(QStringLiteral("  ·  ") + note, points, "#c0392b", false);
+    const QString size = QString::fromStdString(FormatFileSize(static_cast<std::int64_t>(disk->Scaner->UnreadBytes)));
+    hint = Tr("FileRecovery", "Unreadable", "%s of the volume could not be read: files stored there may be missing.")
+               .replace(QLatin1String("%s"), size);
+    text += run(QStringLiteral("  ·  ") +
+                    Tr("FileRecovery", "UnreadableShort", "%s unreadable").replace(QLatin1String("%s"), size),
+                points, "#c0392b", true);
   }
   lblinfo->setText(text);
+  lblinfo->setToolTip(hint);
 }
 
 void TFrmFRMain::ShowStatus(const QString& text) {
   StatusShowsCount = false;
   lblinfo->setTextFormat(Qt::PlainText);
   lblinfo->setText(text);
+  lblinfo->setToolTip(QString());
 }
 
 void TFrmFRMain::FitColumns() {

@@ -155,11 +155,13 @@ class ResultViewsTest : public QObject {
     QVERIFY(scaner->UnreadBytes > 0);
     QVERIFY(w.FileListModel()->rowCount() > 0);
     const QString size = QString::fromStdString(FormatFileSize(static_cast<std::int64_t>(scaner->UnreadBytes)));
-    QVERIFY2(w.StatusLine()->text().contains(size + QStringLiteral(" of the volume could not be read")),
-             qPrintable(w.StatusLine()->text()));
-    // Narrowing the list keeps the note.
+    QVERIFY2(w.StatusLine()->text().contains(size + QStringLiteral(" unreadable")), qPrintable(w.StatusLine()->text()));
+    QCOMPARE(w.StatusLine()->toolTip(),
+             size + QStringLiteral(" of the volume could not be read: files stored there may be missing."));
+    // Another folder keeps the note.
     w.FolderTree()->setCurrentIndex(w.FolderTree()->model()->index(1, 0));
-    QVERIFY(w.StatusLine()->text().contains(QStringLiteral("could not be read")));
+    QVERIFY(w.StatusLine()->text().contains(QStringLiteral(" unreadable")));
+    QVERIFY(!w.StatusLine()->toolTip().isEmpty());
   }
 
   void RecycledFilesGetTheirNamesBack() {

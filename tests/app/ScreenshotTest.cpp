@@ -85,6 +85,22 @@ class ScreenshotTest : public QObject {
     SetLanguage(QStringLiteral("English"));
   }
 
+  // A copy that ended early: the status line keeps saying how much could not be read.
+  void ATruncatedImage() {
+    SetLanguage(QStringLiteral("English"));
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("cut-short.img"));
+    QVERIFY(QFile::copy(Fixture("fat32.img"), image));
+    QVERIFY(QFile::resize(image, QFileInfo(image).size() * 3 / 5));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.OpenImage(image), 1);
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.RecoveryHelper()->GetStatus() == stDone; }));
+    Shoot(QStringLiteral("13-truncated-image.png"));
+  }
+
   void FilterPreviewAndRestore() {
     const QString demo = qEnvironmentVariable("RESTOVO_DEMO_IMAGE");
     if (!QFile::exists(demo)) QSKIP("the demo image is not built");
