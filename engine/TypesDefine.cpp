@@ -172,7 +172,6 @@ std::string MakeSafeName(std::string name) {
     const std::size_t stem = CutAtCharacter(out, kMaxNameBytes - ext.size());
     out = out.substr(0, stem) + ext;
   }
-  if (out == "." || out == "..") out = out == "." ? "_" : "__";
   return out;
 }
 

@@ -51,8 +51,6 @@ class TVolumeHandle {
   int OpenError = 0;
 
   std::int64_t ReadAt(void* buffer, std::uint32_t count, std::uint64_t offset) const;
-  // Counts a read that delivered `delivered` of `count` bytes.
-  void NoteShortRead(std::uint64_t count, std::int64_t delivered) const;
   std::uint64_t FailedReads() const { return Stats ? Stats->FailedReads.load(std::memory_order_relaxed) : 0; }
   std::uint64_t UnreadBytes() const { return Stats ? Stats->UnreadBytes.load(std::memory_order_relaxed) : 0; }
   void ResetReadStats() const { SetReadStats(0, 0); }
@@ -61,6 +59,9 @@ class TVolumeHandle {
   void SetReadStats(std::uint64_t failedReads, std::uint64_t unreadBytes) const;
 
  private:
+  // Counts a read that delivered `delivered` of `count` bytes.
+  void NoteShortRead(std::uint64_t count, std::int64_t delivered) const;
+
   std::shared_ptr<TVolumeDevice> Device;
   std::uint64_t Base = 0;
   std::uint64_t Length = 0;
