@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "TypesDefine.h"
+#include "records/TypesDefine.h"
 
 namespace restovo {
 

@@ -5,7 +5,7 @@
 
 #include <QObject>
 
-#include "ThreadBridge.h"
+#include "recovery/ThreadBridge.h"
 
 namespace restovo {
 

@@ -41,8 +41,8 @@
 #include <cstring>
 
 #include "DeviceMonitor.h"
-#include "Destination.h"
-#include "FileCategories.h"
+#include "recovery/Destination.h"
+#include "recovery/FileCategories.h"
 #include "FileListModel.h"
 #include "PreviewPanel.h"
 #include "AppPaths.h"
@@ -60,7 +60,7 @@
 #include "TTarnSearchBox.h"
 #include "Translation.h"
 #include "UProgressModal.h"
-#include "Wildcard.h"
+#include "recovery/Wildcard.h"
 
 namespace restovo {
 

@@ -15,13 +15,13 @@
 #include <mutex>
 #include <optional>
 
-#include "FileCategories.h"
+#include "recovery/FileCategories.h"
 #include "Services.h"
 #include "Settings.h"
 #include "Translation.h"
 #include "UCheckNewThread.h"
 #include "WebServices.h"
-#include "RecoveryHelper.h"
+#include "recovery/RecoveryHelper.h"
 #include "TTarnMessageBox.h"
 #include "TTarnWindow.h"
 #include "UProgressModal.h"

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "Commands.h"
-#include "DiskScaner.h"
-#include "DriveList.h"
-#include "TypesDefine.h"
+#include "fs/DiskScaner.h"
+#include "volume/DriveList.h"
+#include "records/TypesDefine.h"
 
 namespace restovo::cli {
 

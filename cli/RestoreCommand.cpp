@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "Commands.h"
-#include "Destination.h"
+#include "recovery/Destination.h"
 #include "Interrupt.h"
-#include "RecoveryHelper.h"
+#include "recovery/RecoveryHelper.h"
 #include "ResultPrinter.h"
 #include "Source.h"
-#include "Wildcard.h"
+#include "recovery/Wildcard.h"
 
 namespace restovo::cli {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TypesDefine.h"
+#include "records/TypesDefine.h"
 
 namespace restovo::cli {
 

@@ -10,7 +10,7 @@
 
 #include "Commands.h"
 #include "Interrupt.h"
-#include "RecoveryHelper.h"
+#include "recovery/RecoveryHelper.h"
 #include "ResultPrinter.h"
 #include "Source.h"
 

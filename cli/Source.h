@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "RecoveryHelper.h"
+#include "recovery/RecoveryHelper.h"
 
 namespace restovo::cli {
 

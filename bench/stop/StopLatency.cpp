@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "RecoveryHelper.h"
-#include "ThreadBridge.h"
+#include "recovery/RecoveryHelper.h"
+#include "recovery/ThreadBridge.h"
 
 using namespace restovo;
 using Clock = std::chrono::steady_clock;

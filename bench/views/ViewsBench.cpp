@@ -9,7 +9,7 @@
 #include <random>
 
 #include "FileListModel.h"
-#include "TypesDefine.h"
+#include "records/TypesDefine.h"
 
 using namespace restovo;
 

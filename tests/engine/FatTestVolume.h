@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "DiskScaner.h"
+#include "fs/DiskScaner.h"
 #include "TestSupport.h"
 
 namespace restovo {

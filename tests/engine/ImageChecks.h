@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "DiskScaner.h"
-#include "DriveList.h"
+#include "fs/DiskScaner.h"
+#include "volume/DriveList.h"
 
 namespace restovo {
 

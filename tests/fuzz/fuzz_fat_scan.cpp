@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "BootSector.h"
-#include "DiskScaner.h"
-#include "FatScaner.h"
+#include "volume/BootSector.h"
+#include "fs/DiskScaner.h"
+#include "fs/fat/FatScaner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restovo;

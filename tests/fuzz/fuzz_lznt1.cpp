@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Lznt1.h"
+#include "fs/ntfs/Lznt1.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restovo;

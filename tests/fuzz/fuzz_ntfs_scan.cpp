@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "DiskScaner.h"
-#include "MftReader.h"
+#include "fs/DiskScaner.h"
+#include "fs/ntfs/MftReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restovo;

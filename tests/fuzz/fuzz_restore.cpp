@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "DiskScaner.h"
-#include "DriveList.h"
-#include "RecoveryHelper.h"
-#include "ThreadBridge.h"
+#include "fs/DiskScaner.h"
+#include "volume/DriveList.h"
+#include "recovery/RecoveryHelper.h"
+#include "recovery/ThreadBridge.h"
 
 namespace {
 

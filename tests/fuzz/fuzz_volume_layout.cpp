@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "BootSector.h"
-#include "PartitionTable.h"
-#include "VolumeAccess.h"
+#include "volume/BootSector.h"
+#include "volume/PartitionTable.h"
+#include "io/VolumeAccess.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restovo;

@@ -1,0 +1,183 @@
+#include "fs/DiskScaner.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "io/BlockProbe.h"
+#include "volume/BootSector.h"
+#include "volume/DriveList.h"
+
+namespace restovo {
+
+TFsKind DetectFsKind(const std::string& fileSystemName) {
+  std::string name = fileSystemName;
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  if (name.find("EXFAT") != std::string::npos) return fkUnknown;
+  if (name.find("NTFS") != std::string::npos) return fkNtfs;
+  if (name.find("FAT32") != std::string::npos) return fkFat32;
+  if (name.find("FAT") != std::string::npos) return fkFat16;
+  return fkUnknown;
+}
+
+namespace {
+
+// File-system name and label of a volume: libblkid's view for files and devices, the
+// engine's own boot-sector reading for memory volumes and for what libblkid refuses.
+std::string ProbeFileSystem(const TVolumeLocation& location, const TVolumeHandle& volume,
+                            std::string* label, TBootInfo* boot, const TProbedName* probed = nullptr) {
+  TBootInfo own;
+  const bool haveBoot = ReadBootInfo(volume, own);
+  if (boot) *boot = own;
+  if (probed && !probed->FileSystem.empty()) {
+    if (label) *label = probed->Label;
+    return probed->FileSystem;
+  }
+  if (!location.Source.empty()) {
+    TBlkidInfo blkid;
+    if (ProbeWithBlkid(location.Source, volume.Offset(), volume.Size(), blkid)) {
+      if (label) *label = blkid.Label;
+      return FileSystemNameFromBlkid(blkid);
+    }
+  }
+  if (label) *label = own.Label;
+  return haveBoot ? BootKindName(own.Kind) : std::string();
+}
+
+std::uint32_t ReadDriveType(const TVolumeLocation& location) {
+  if (location.Memory) return dtImage;
+  struct stat st {};
+  if (::stat(location.Source.c_str(), &st) != 0) return dtNoRootDir;
+  if (!S_ISBLK(st.st_mode)) return dtImage;
+  std::error_code ec;
+  const auto dir = std::filesystem::canonical("/sys/dev/block/" + std::to_string(major(st.st_rdev)) +
+                                                  ":" + std::to_string(minor(st.st_rdev)),
+                                              ec);
+  return ec ? dtFixed : DriveTypeFromSysfs(dir.string());
+}
+
+}  // namespace
+
+std::string GetFileSystemName(const std::string& root) {
+  TVolumeLocation location;
+  if (!FindVolumeRoot(root, location)) return {};
+  const TVolumeHandle volume = OpenVolume(location);
+  if (!volume.IsValid()) return {};
+  return ProbeFileSystem(location, volume, nullptr, nullptr);
+}
+
+TDiskObject::TDiskObject(const std::string& root, const std::string& name,
+                         const TVolumeLocation& location, const std::string& mountPoint,
+                         const TProbedName* probed)
+    : Root(root), Name(name), MountPoint(mountPoint), Location(location) {
+  RegisterVolumeRoot(Root, Location);
+  Refresh(probed);
+}
+
+TDiskObject::~TDiskObject() {
+  Clear();
+  Scaner.reset();
+  UnregisterVolumeRoot(Root);
+}
+
+void TDiskObject::Refresh(const TProbedName* probed) {
+  DriveType = ReadDriveType(Location);
+  const TVolumeHandle volume = OpenVolume(Location);
+  OpenError = volume.OpenError;
+  TBootInfo boot;
+  FileSystem = ProbeFileSystem(Location, volume, &VolumeLabel, &boot, probed);
+  SerialNumber = boot.Serial;
+  TotalSize = static_cast<std::int64_t>(boot.ClusterSize * boot.TotalClusters);
+  FreeSize = 0;
+  struct statvfs vfs {};
+  if (!MountPoint.empty() && ::statvfs(MountPoint.c_str(), &vfs) == 0) {
+    FreeSize = static_cast<std::int64_t>(vfs.f_bfree * vfs.f_frsize);
+  } else if (const std::int64_t free = CountFreeClusters(volume, boot); free > 0) {
+    FreeSize = free * static_cast<std::int64_t>(boot.ClusterSize);
+  }
+  FsKind = DetectFsKind(FileSystem);
+  // The platform calls FAT12 and FAT16 both "FAT"; their tables differ, so the boot sector
+  // decides which reader a "FAT" volume gets.
+  if (FsKind == fkFat16 && boot.Kind == TBootKind::Fat12) FsKind = fkFat12;
+  DisplayName = VolumeLabel.empty() ? Name : VolumeLabel + " (" + Name + ")";
+}
+
+bool TDiskObject::IsDriveValid() {
+  DriveType = ReadDriveType(Location);
+  return DriveType != dtNoRootDir;
+}
+
+void TDiskObject::Clear() {
+  if (Scaner) Scaner->Clear();
+  ExtraListA.clear();
+  FolderList.clear();
+  ExtraListB.clear();
+}
+
+TDiskScaner::TDiskScaner(TDiskObject* disk) : Disk(disk) {}
+
+TDiskScaner::~TDiskScaner() = default;
+
+void TDiskScaner::Open() {
+  Volume = OpenVolumeForPath(GetRootPath());
+  if (Disk && !Volume.IsValid()) Disk->OpenError = Volume.OpenError;
+  Prepare();
+  ProgressStep = 1048576;
+  SkipEmptyFiles = true;
+  SetFilterEnabled(true);
+}
+
+int TDiskScaner::AddItem(TFileInfo* item) {
+  if (Filter && !Accept(item)) return 0;
+  Items.push_back(item);
+  return static_cast<int>(Items.size() - 1);
+}
+
+// Records belong to the scanner's store and go with it; nothing to release one by one.
+void TDiskScaner::FreeItem(TFileInfo*) {}
+
+void TDiskScaner::Clear() { Items.clear(); }
+
+bool TDiskScaner::Prepare() {
+  Stop = false;
+  Clear();
+  return true;
+}
+
+void TDiskScaner::Scan() {
+  Clear();
+  Stop = false;
+  FailedReads = UnreadBytes = MissingTail = 0;
+  Volume.ResetReadStats();
+}
+
+void TDiskScaner::NoteScanReads() {
+  const std::uint64_t declared = DeclaredSize();
+  MissingTail = Volume.IsValid() && declared > Volume.Size() ? declared - Volume.Size() : 0;
+  FailedReads = Volume.FailedReads();
+  UnreadBytes = Volume.UnreadBytes() + MissingTail;
+}
+
+bool TDiskScaner::Accept(const TFileInfo* item) const {
+  if (item == nullptr) return false;
+  if (SkipEmptyFiles && !item->IsFolder && item->Size == 0) return false;
+  if (item->IsFolder) return true;
+  // NTFS system records below 16, except the root folder (5) and the volume bitmap (6).
+  if (item->RecordNo < 16) return item->RecordNo == 0 || item->RecordNo == 5 || item->RecordNo == 6;
+  return true;
+}
+
+std::string TDiskScaner::GetRootPath() const { return Disk ? Disk->Root : std::string(); }
+
+void TDiskScaner::SetFilterEnabled(bool enabled) {
+  if (Filter == enabled) return;
+  Filter = enabled;
+  if (!enabled) SkipEmptyFiles = false;
+}
+
+}  // namespace restovo

@@ -1,0 +1,135 @@
+// Drive objects (one scannable FAT or NTFS volume each) and the scanner base class.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "volume/DriveList.h"
+#include "records/TypesDefine.h"
+#include "io/VolumeAccess.h"
+
+namespace restovo {
+
+enum TFsKind : std::uint8_t {
+  fkUnknown = 0,  // also every exFAT volume
+  fkFat12 = 1,
+  fkFat16 = 2,
+  fkFat32 = 3,
+  fkNtfs = 4,
+};
+
+// "exFAT" and others → fkUnknown, "NTFS" → fkNtfs, "FAT32" → fkFat32, "FAT" → fkFat16.
+TFsKind DetectFsKind(const std::string& fileSystemName);
+
+// The file-system name of the volume behind a root ("FAT", "FAT32", "NTFS", "exFAT" ...);
+// empty when it cannot be told.
+std::string GetFileSystemName(const std::string& root);
+
+class TDiskScaner;
+
+using TProgressEvent =
+    std::function<void(TDiskScaner* sender, std::int64_t total, std::int64_t position)>;
+
+// What a probe of the volume already told: spares a second libblkid pass.
+struct TProbedName {
+  std::string FileSystem;
+  std::string Label;
+};
+
+class TDiskObject {
+ public:
+  // Registers Root for OpenVolumeForPath and reads the drive's figures.
+  TDiskObject(const std::string& root, const std::string& name, const TVolumeLocation& location,
+              const std::string& mountPoint = {}, const TProbedName* probed = nullptr);
+  ~TDiskObject();
+  TDiskObject(const TDiskObject&) = delete;
+  TDiskObject& operator=(const TDiskObject&) = delete;
+
+  void Refresh(const TProbedName* probed = nullptr);
+  bool IsDriveValid();
+  void Clear();
+
+  TFileItems ExtraListA;
+  TFileItems FolderList;  // folders holding at least one found file
+  std::unique_ptr<TDiskScaner> Scaner;
+  std::string Root;        // "sdb1/", "card.img#2/", "/media/me/CARD/": the start of every path
+  std::string Name;        // "sdb1", "card.img#2"
+  std::string MountPoint;  // empty when not mounted
+  TVolumeLocation Location;
+  std::int64_t TotalSize = 0;
+  std::int64_t FreeSize = 0;
+  std::string FileSystem;
+  std::string VolumeLabel;
+  TFsKind FsKind = fkUnknown;
+  std::uint32_t DriveType = dtUnknown;
+  TFileItems ExtraListB;
+  std::uint32_t SerialNumber = 0;
+  TProgressEvent OnProgress;
+  std::string DisplayName;  // "NIKON (sdb1)", "card.img"
+  int OpenError = 0;        // errno of the last failed open of the source
+  bool FromMachine = false; // listed from the machine's block devices, not opened by the user
+};
+
+class TDiskScaner {
+ public:
+  explicit TDiskScaner(TDiskObject* disk);
+  virtual ~TDiskScaner();
+  TDiskScaner(const TDiskScaner&) = delete;
+  TDiskScaner& operator=(const TDiskScaner&) = delete;
+
+  // Opens the volume and reads its boot data; what the virtual constructor does after the
+  // object exists (CreateScaner calls it).
+  void Open();
+
+  virtual int AddItem(TFileInfo* item);
+  virtual void FreeItem(TFileInfo* item);
+  virtual void Clear();
+  virtual bool Prepare();
+  virtual void Scan();
+  virtual bool Accept(const TFileInfo* item) const;
+
+  std::string GetRootPath() const;
+  void SetFilterEnabled(bool enabled);
+  bool FilterEnabled() const { return Filter; }
+
+  TDiskObject* Disk;
+  TFileItems Items;
+  std::atomic<bool> Stop{false};
+  bool SkipEmptyFiles = true;
+  // Whether a stopped scan still links what it found into a tree (the terminal prints
+  // it). Off, a stop ends the scan at once: linking millions of records takes a while.
+  bool KeepStoppedResults = true;
+  TFileInfo* RootItem = nullptr;
+  TVolumeHandle Volume;
+  std::uint32_t ClusterSize = 0;
+  std::int64_t ProgressStep = 1048576;
+  // What the last scan could not read of the volume: reads that failed or came back short,
+  // and the part of the volume past the end of its source (a truncated image, a partition
+  // cut short). What lay there is missing from the results.
+  std::uint64_t FailedReads = 0;
+  std::uint64_t UnreadBytes = 0;  // both together
+  std::uint64_t MissingTail = 0;  // the part past the end of the source
+  // Takes the volume's read counts of the scan that has just ended.
+  void NoteScanReads();
+  // The size the volume's boot sector gives it; 0 when unknown.
+  virtual std::uint64_t DeclaredSize() const { return 0; }
+
+ protected:
+  bool StopRequested() const { return Stop.load(std::memory_order_relaxed); }
+  // A new zeroed record owned by this scanner until it is destroyed.
+  TFileInfo* NewRecord() { return Records.New(); }
+  std::size_t RecordCount() const { return Records.Count(); }
+
+ private:
+  bool Filter = true;
+  TFileInfoStore Records;
+};
+
+// The scanner class for the drive's file-system kind, opened on its volume; nullptr for a
+// null drive or an unknown kind.
+std::unique_ptr<TDiskScaner> CreateScaner(TDiskObject* disk);
+
+}  // namespace restovo

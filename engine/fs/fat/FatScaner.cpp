@@ -1,0 +1,592 @@
+#include "fs/fat/FatScaner.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <unordered_set>
+
+namespace restovo {
+
+namespace {
+
+constexpr std::uint32_t kFatWindow = 64 * 1024;
+// Tables up to this size are read whole, once: verdicts then never read the table again.
+constexpr std::uint64_t kWholeFat = 64ull << 20;
+constexpr std::size_t kEntrySize = 32;
+// A FAT folder holds at most 65,536 entries: 2 MiB of directory data.
+constexpr std::int64_t kMaxFolderBytes = 65536 * 32;
+
+// Upper half of code page 437, the OEM code page FAT short names are written in.
+constexpr char16_t kCp437High[129] =
+    u"ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐"
+    u"└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00A0";
+
+bool IsLongNameEntry(TBytes e) { return (ReadU8(e, 11) & 0x0F) == 0x0F; }
+
+bool IsRefusedNameByte(std::uint8_t b) {
+  if (b <= 0x19) return true;
+  switch (b) {
+    case 0x22: case 0x2A: case 0x2B: case 0x2C: case 0x2E: case 0x2F: case 0x3A: case 0x3B:
+    case 0x3C: case 0x3D: case 0x3E: case 0x3F: case 0x5B: case 0x5C: case 0x5D: case 0x7C:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Name bytes with spaces and control characters trimmed at both ends.
+std::u16string ShortPart(TBytes e, std::size_t from, std::size_t count, bool lower, bool deleted) {
+  std::u16string out;
+  for (std::size_t i = from; i < from + count; ++i) {
+    std::uint8_t b = ReadU8(e, i);
+    if (i == 0 && deleted && b == 0xE5) b = '$';
+    else if (i == 0 && b == 0x05) b = 0xE5;
+    char16_t c = b < 0x80 ? static_cast<char16_t>(b) : kCp437High[b - 0x80];
+    if (lower && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    out.push_back(c);
+  }
+  auto trimmed = [](char16_t c) { return c <= 0x20; };
+  while (!out.empty() && trimmed(out.back())) out.pop_back();
+  std::size_t lead = 0;
+  while (lead < out.size() && trimmed(out[lead])) ++lead;
+  return out.substr(lead);
+}
+
+}  // namespace
+
+std::string ShortEntryName(TBytes entry, bool deleted) {
+  const std::uint8_t caseBits = ReadU8(entry, 12);
+  const std::u16string base = ShortPart(entry, 0, 8, caseBits & 0x08, deleted);
+  const std::u16string ext = ShortPart(entry, 8, 3, caseBits & 0x10, false);
+  return Utf16ToUtf8(ext.empty() ? base : base + u"." + ext);
+}
+
+std::string AssembleLongName(const std::vector<std::array<std::byte, 32>>& entries) {
+  std::u16string text;
+  for (const auto& raw : entries) {
+    const TBytes e(raw);
+    std::u16string part;
+    auto take = [&](std::size_t at, std::size_t units) {
+      for (std::size_t i = 0; i < units; ++i) {
+        const char16_t u = ReadU16(e, at + 2 * i);
+        if (u == 0) return;
+        part.push_back(u);
+      }
+    };
+    take(1, 5);
+    if (ReadU16(e, 14) != 0xFFFF) take(14, 6);
+    if (ReadU16(e, 28) != 0xFFFF) take(28, 2);
+    text = part + text;
+  }
+  return Utf16ToUtf8(text);
+}
+
+FILETIME DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time) {
+  TDateTime local;
+  local.Year = 1980 + (date >> 9);
+  local.Month = (date >> 5) & 0x0F;
+  local.Day = date & 0x1F;
+  local.Hour = time >> 11;
+  local.Minute = (time >> 5) & 0x3F;
+  local.Second = (time & 0x1F) * 2;
+  if (local.Minute > 59 || local.Second > 59) return 0;
+  // Converting local time asks the time-zone rules each time; entries share hours, so the
+  // start of each hour is converted once. Clocks change on whole hours.
+  thread_local std::unordered_map<std::uint32_t, FILETIME> hours;
+  const std::uint32_t key = std::uint32_t{date} << 5 | static_cast<std::uint32_t>(local.Hour);
+  auto it = hours.find(key);
+  if (it == hours.end()) {
+    if (hours.size() > 65536) hours.clear();
+    TDateTime hour = local;
+    hour.Minute = hour.Second = 0;
+    it = hours.emplace(key, LocalDateTimeToFileTime(hour)).first;
+  }
+  if (it->second == 0) return 0;
+  return it->second + static_cast<FILETIME>(local.Minute * 60 + local.Second) * 10000000ull;
+}
+
+struct TFatScaner::TWorkEntry {
+  std::string Name;
+  std::int64_t Size = 0;
+  std::uint32_t Attributes = 0;
+  FILETIME CreationTime = 0;
+  FILETIME LastWriteTime = 0;
+  FILETIME LastAccessTime = 0;
+  std::int32_t State = rsGood;
+  TFileInfo* Parent = nullptr;
+  TFatEntryInfo Entry;
+};
+
+TFatScaner::TFatScaner(TDiskObject* disk) : TDiskScaner(disk) {}
+
+void TFatScaner::Clear() {
+  TDiskScaner::Clear();
+  Folders.clear();
+  ClusterBuf = {};
+  FatWindow = {};
+  FatWindowStart = 0;
+  FatFailedStart = UINT64_MAX;
+}
+
+bool TFatScaner::Prepare() {
+  if (!TDiskScaner::Prepare()) return false;
+  Bpb.fill(std::byte{0});
+  std::array<std::byte, 512> sector{};
+  if (ReadVolumeCopy(Volume, sector.data(), 512, 0) < 512) return false;
+  ClusterSize = 0;
+  std::memcpy(Bpb.data(), sector.data(), Bpb.size());
+  BytesPerSector = BpbU16(11);
+  // Sector sizes other than these cannot describe a real volume; refusing them keeps every
+  // later division and multiplication meaningful.
+  if (BytesPerSector != 512 && BytesPerSector != 1024 && BytesPerSector != 2048 &&
+      BytesPerSector != 4096) {
+    return false;
+  }
+  ClusterSize = BpbU8(13) * BytesPerSector;
+  RootDirSectors = (BpbU16(17) * 32u + BytesPerSector - 1) / BytesPerSector;
+  return true;
+}
+
+std::uint64_t TFatScaner::TableSectors() const {
+  return BpbU16(22) != 0 ? BpbU16(22) : BpbU32(36);
+}
+
+bool TFatScaner::PrepareVariant(std::uint32_t eoc, std::uint32_t bad, std::uint32_t eoc2) {
+  EocMark = eoc;
+  BadMark = bad;
+  EocMark2 = eoc2;
+  const bool ok = TFatScaner::Prepare();
+  if (!ok || ClusterSize == 0) return ok;
+  const std::uint64_t tableSectors = TableSectors();
+  FatBytes = tableSectors * BytesPerSector;
+  FirstDataSector = BpbU16(14) + tableSectors * BpbU8(16) + RootDirSectors;
+  DataOffset = static_cast<std::int64_t>(FirstDataSector * BytesPerSector);
+  TotalSectors = BpbU16(19) != 0 ? BpbU16(19) : BpbU32(32);
+  const std::uint64_t clusters =
+      TotalSectors > FirstDataSector ? (TotalSectors - FirstDataSector) / BpbU8(13) : 0;
+  // Never more clusters than the table can describe or the variant can number.
+  const std::uint64_t tableEntries = FatBytes * 8 / EntryBits();
+  const std::uint64_t limit = std::min<std::uint64_t>(tableEntries, MaxClusterNumber() + 1);
+  DataClusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, limit > 2 ? limit - 2 : 0));
+  ActiveFat = 0;
+  const std::uint16_t extFlags = BpbU16(40);
+  if (BpbU16(22) == 0 && (extFlags & 0x80) && (extFlags & 0x0F) < BpbU8(16))
+    ActiveFat = static_cast<std::uint8_t>(extFlags & 0x0F);
+  FatOffset = (BpbU16(14) + ActiveFat * tableSectors) * BytesPerSector;
+  return true;
+}
+
+bool TFat12Scaner::Prepare() { return PrepareVariant(0xFFF, 0xFF7, 0xFF8); }
+bool TFat16Scaner::Prepare() { return PrepareVariant(0xFFFF, 0xFFF7, 0xFFF8); }
+bool TFat32Scaner::Prepare() { return PrepareVariant(0x0FFFFFFF, 0x0FFFFFF7, 0x0FFFFFF8); }
+
+std::uint64_t TFat12Scaner::LocateFatEntry(std::uint32_t k) const { return k + k / 2; }
+std::uint64_t TFat16Scaner::LocateFatEntry(std::uint32_t k) const { return std::uint64_t{k} * 2; }
+std::uint64_t TFat32Scaner::LocateFatEntry(std::uint32_t k) const { return std::uint64_t{k} * 4; }
+
+std::uint32_t TFat12Scaner::DecodeFatEntry(std::uint32_t k, TBytes at) const {
+  const std::uint16_t w = ReadU16(at, 0);
+  return (k & 1) ? (w >> 4) : (w & 0xFFFu);
+}
+std::uint32_t TFat16Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const { return ReadU16(at, 0); }
+std::uint32_t TFat32Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const {
+  return ReadU32(at, 0) & 0x0FFFFFFFu;
+}
+
+bool TFatScaner::ReadFatWindow(std::uint64_t position, std::uint32_t width) {
+  const std::uint64_t sector = BytesPerSector == 0 ? 512 : BytesPerSector;
+  const bool whole = FatBytes <= kWholeFat && FatWindow.empty();
+  const std::uint64_t start = whole ? FatOffset : position / sector * sector;
+  // A table cut short answers every lookup in that stretch at once instead of reading again.
+  if (FatFailedStart <= start && start < FatFailedStart + kFatWindow) return false;
+  const std::uint64_t tableEnd = FatOffset + FatBytes;
+  const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(whole ? FatBytes : kFatWindow, tableEnd - start));
+  FatWindow.resize(length);
+  const std::uint32_t got = ReadVolume(Volume, FatWindow.data(), length, start);
+  FatWindow.resize(got);
+  FatWindowStart = start;
+  if (got < position - start + width) {
+    FatFailedStart = start;
+    return false;
+  }
+  return true;
+}
+
+std::uint32_t TFatScaner::GetFatEntry(std::uint32_t cluster) {
+  const std::uint64_t position = FatOffset + LocateFatEntry(cluster);
+  const std::uint32_t width = EntryBits() == 32 ? 4 : 2;
+  if (BytesPerSector == 0 || position + width > FatOffset + FatBytes) return BadMark;
+  // An entry may straddle two sectors (FAT12); the window always holds it whole.
+  if (position < FatWindowStart || position + width > FatWindowStart + FatWindow.size()) {
+    if (!ReadFatWindow(position, width)) return BadMark;
+  }
+  return DecodeFatEntry(cluster, TBytes(FatWindow).subspan(position - FatWindowStart, width));
+}
+
+bool TFatScaner::IsClusterFree(std::uint32_t cluster) {
+  return IsDataCluster(cluster) && GetFatEntry(cluster) == 0;
+}
+
+std::uint64_t TFatScaner::MaxFolderClusters() const {
+  return ClusterSize == 0 ? 1 : std::max<std::uint64_t>(1, kMaxFolderBytes / ClusterSize);
+}
+
+TClusChain TFatScaner::FollowChain(std::uint32_t first, bool checkStop, std::uint64_t limit) {
+  TClusChain chain;
+  std::uint32_t k = first;
+  limit = std::min<std::uint64_t>(limit, std::uint64_t{DataClusterCount} + 1);
+  // A chain that meets a cluster it already passed has looped (a damaged entry pointing
+  // back, often at itself): it ends before the repeat, so nothing is read twice.
+  std::unordered_set<std::uint32_t> visited;
+  while (IsDataCluster(k) && chain.size() < limit && visited.insert(k).second) {
+    chain.push_back(ClusterOffset(k));
+    if (checkStop && StopRequested()) break;
+    const std::uint32_t next = GetFatEntry(k);
+    if (next == 0 || next == EocMark || next == BadMark || next == EocMark2) break;
+    k = next;
+  }
+  return chain;
+}
+
+void TFatScaner::BuildFileChain(TFatEntryInfo& entry, std::int64_t size) {
+  entry.Clusters.clear();
+  ParseStatus = psOk;
+  if (!IsDataCluster(entry.FirstCluster) || ClusterSize == 0) return;
+  try {
+    if (entry.Deleted) {
+      // The file's clusters were free when it was written; where other files' clusters
+      // are in use now between them, the file went on after those, so they are skipped.
+      // The first cluster is the file's own whatever the table says now.
+      // A size field is not trusted to size anything: the chain ends with the volume.
+      const std::int64_t n = std::min<std::int64_t>((size + ClusterSize - 1) / ClusterSize, DataClusterCount);
+      entry.Clusters.reserve(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
+      std::uint64_t k = entry.FirstCluster;
+      for (std::int64_t i = 0; i < n; ++i, ++k) {
+        while (i > 0 && IsDataCluster(k) && !IsClusterFree(static_cast<std::uint32_t>(k))) ++k;
+        if (!IsDataCluster(k)) break;
+        entry.Clusters.push_back(DataOffset + static_cast<std::int64_t>(k - 2) * ClusterSize);
+      }
+    } else {
+      entry.Clusters = FollowChain(entry.FirstCluster, false);
+    }
+  } catch (const std::bad_alloc&) {
+    ParseStatus = psNoMemory;
+  }
+}
+
+void TFatScaner::BuildFolderChain(TFileInfo* folder) {
+  auto* dir = static_cast<TFatDirInfo*>(folder->FsData.get());
+  TFatEntryInfo& entry = dir->Entry;
+  entry.Clusters.clear();
+  ParseStatus = psOk;
+  if (!IsDataCluster(entry.FirstCluster) || ClusterSize == 0) return;
+  folder->InUse = !entry.Deleted;
+  const auto maxClusters = static_cast<std::int64_t>(MaxFolderClusters());
+  if (entry.Deleted) {
+    if (folder->Size <= 0) folder->Size = ClusterSize;
+    // Guessed clusters stop at the end of the volume and at the largest folder there can be
+    // (a size field on a folder entry is garbage).
+    const std::int64_t n = std::min({(folder->Size + ClusterSize - 1) / ClusterSize,
+                                     static_cast<std::int64_t>(DataClusterCount) + 2 - entry.FirstCluster,
+                                     maxClusters});
+    for (std::int64_t i = 0; i < n; ++i)
+      entry.Clusters.push_back(DataOffset + (entry.FirstCluster - 2 + i) * ClusterSize);
+  } else {
+    entry.Clusters = FollowChain(entry.FirstCluster, true, MaxFolderClusters());
+  }
+}
+
+TRecoverState TFatScaner::RateDeletedFile(const TFatEntryInfo& entry, std::int64_t size) {
+  if (!IsDataCluster(entry.FirstCluster) || ClusterSize == 0) return rsGood;
+  const std::int64_t d = (size + ClusterSize - 1) / ClusterSize;
+  if (d <= 0) return rsGood;
+  std::int64_t free = 0;
+  // Clusters past the end of the volume do not exist and so are not free: only those on it
+  // are looked at, however large the size field says the file is.
+  const std::int64_t onVolume =
+      std::min<std::int64_t>(d, std::int64_t{DataClusterCount} + 2 - std::int64_t{entry.FirstCluster});
+  for (std::int64_t i = 0; i < onVolume; ++i) {
+    const std::uint64_t k = std::uint64_t{entry.FirstCluster} + static_cast<std::uint64_t>(i);
+    if (GetFatEntry(static_cast<std::uint32_t>(k)) == 0) ++free;
+    if (i % 16 == 0 && StopRequested()) break;
+  }
+  const std::int64_t g = free * 100 / d;
+  if (g == 100) return rsGood;
+  if (g >= 80) return rsPoor;
+  if (g < 20) return rsLost;
+  return rsVeryPoor;
+}
+
+bool TFatScaner::IsValidEntry(TBytes e) {
+  ParseStatus = psInvalidEntry;
+  if (ReadU8(e, 0) == 0x00) {
+    ParseStatus = psEndOfDirectory;
+    return false;
+  }
+  if (ReadU8(e, 11) >= 0x40) return false;
+  if (IsLongNameEntry(e)) {
+    ParseStatus = psOk;
+    return true;
+  }
+  const std::uint32_t first = (std::uint32_t{ReadU16(e, 20)} << 16) | ReadU16(e, 26);
+  if (first == 0 && ReadU32(e, 28) != 0) return false;
+  if (first != 0 && !IsDataCluster(first)) return false;
+  for (std::size_t i = 0; i < 11; ++i) {
+    std::uint8_t b = ReadU8(e, i);
+    if (i == 0 && b == 0x05) b = 0xE5;
+    if (IsRefusedNameByte(b)) return false;
+  }
+  ParseStatus = psOk;
+  return true;
+}
+
+void TFatScaner::MakeRootRecord(TClusChain chain, std::uint32_t firstCluster) {
+  if (IsDataCluster(firstCluster)) WalkedFolders[firstCluster] = true;
+  TFileInfo* root = NewRecord();
+  root->Name = GetRootPath();
+  root->Size = Disk ? Disk->TotalSize : 0;
+  root->IsFolder = true;
+  root->InUse = true;
+  auto dir = std::make_unique<TFatDirInfo>();
+  dir->Entry.Clusters = std::move(chain);
+  root->FsData = std::move(dir);
+  RootIndex = static_cast<std::int32_t>(Folders.size());
+  Folders.push_back(root);
+}
+
+void TFat12Scaner::BuildRootFolder() {
+  // The fixed root region, in cluster-sized pieces; the last piece ends with the region.
+  const std::int64_t start = static_cast<std::int64_t>(
+      (BpbU16(14) + TableSectors() * BpbU8(16)) * BytesPerSector);
+  RootRegionEnd = start + static_cast<std::int64_t>(RootDirSectors) * BytesPerSector;
+  TClusChain chain;
+  for (std::int64_t o = start; o < RootRegionEnd; o += ClusterSize) chain.push_back(o);
+  MakeRootRecord(std::move(chain));
+}
+
+void TFat32Scaner::BuildRootFolder() {
+  RootRegionEnd = 0;
+  const std::uint32_t first = BpbU32(44);
+  MakeRootRecord(FollowChain(first, true, MaxFolderClusters()), first);
+}
+
+void TFatScaner::ReportProgress(std::int64_t folder, std::int64_t folders, std::int64_t part,
+                                std::int64_t parts) {
+  if (!Disk || !Disk->OnProgress || folders <= 0) return;
+  // Each root-level folder is a thousandth-divided step, split by its own subfolders, so
+  // a card with one folder at the top still shows movement.
+  const std::int64_t within = parts > 0 ? part * 1000 / parts : 0;
+  Disk->OnProgress(this, folders * 1000, folder * 1000 + within);
+}
+
+void TFatScaner::Scan() {
+  TDiskScaner::Scan();
+  if (Disk && Disk->Scaner.get() == this) Disk->Clear();
+  WalkedFolders.clear();
+  try {
+    if (!Prepare() || ClusterSize == 0) {
+      Folders.clear();
+      return;
+    }
+    BuildRootFolder();
+    RootItem = Folders[static_cast<std::size_t>(RootIndex)];
+    WalkFolder(RootItem, nullptr);
+    const auto count = static_cast<std::int64_t>(Folders.size());
+    for (std::int64_t i = RootIndex + 1; i < count; ++i) {
+      ReportProgress(i - RootIndex - 1, count - RootIndex - 1, 0, 1);
+      if (StopRequested()) break;
+      TFileInfo* p = Folders[static_cast<std::size_t>(i)];
+      if (!p->IsFolder || p->Name.empty() || p->Name == "." || p->Name == "..") continue;
+      ParseStatus = psOk;
+      BuildFolderChain(p);
+      WalkTree(p, i - RootIndex - 1, count - RootIndex - 1);
+    }
+  } catch (const std::exception&) {
+    // A damaged volume ends the scan with what was found so far.
+  }
+  Folders.clear();
+  ClusterBuf = {};
+}
+
+void TFatScaner::WalkTree(TFileInfo* top, std::int64_t index, std::int64_t count) {
+  struct TFrame {
+    TFileItems List;
+    std::size_t Next = 0;
+  };
+  std::vector<TFrame> stack(1);
+  WalkFolder(top, &stack.back().List);
+  const std::size_t topLevel = stack.back().List.size();
+  while (!stack.empty() && !StopRequested()) {
+    TFrame& frame = stack.back();
+    if (frame.Next >= frame.List.size()) {
+      stack.pop_back();
+      continue;
+    }
+    TFileInfo* p = frame.List[frame.Next++];
+    if (stack.size() == 1)
+      ReportProgress(index, count, static_cast<std::int64_t>(frame.Next), static_cast<std::int64_t>(topLevel));
+    if (!p->IsFolder || p->Size > 0 || p->Name.empty() || p->Name == "." || p->Name == "..")
+      continue;
+    ParseStatus = psOk;
+    BuildFolderChain(p);
+    TFrame next;
+    WalkFolder(p, &next.List);
+    if (!next.List.empty()) stack.push_back(std::move(next));
+  }
+}
+
+void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
+  auto* dir = static_cast<TFatDirInfo*>(folder->FsData.get());
+  dir->FileIndexes.clear();
+  dir->Pending = true;
+  const bool rootVariant = subFolders == nullptr;
+  TClusChain& clusters = dir->Entry.Clusters;
+  if (!rootVariant && !clusters.empty()) {
+    // Each folder's clusters are walked once; a deleted folder whose guessed cluster is
+    // one already walked (often an ancestor) would repeat it or loop.
+    const std::uint32_t first = dir->Entry.FirstCluster;
+    const auto seen = WalkedFolders.find(first);
+    if (seen != WalkedFolders.end() && (dir->Entry.Deleted || seen->second)) return;
+    WalkedFolders[first] = seen != WalkedFolders.end() ? (seen->second || !dir->Entry.Deleted)
+                                                       : !dir->Entry.Deleted;
+  }
+  std::vector<std::array<std::byte, 32>> longName;
+  const bool guessed = !rootVariant && !folder->InUse;
+  for (std::size_t index = 0; index < clusters.size(); ++index) {
+    const std::int64_t offset = clusters[index];
+    if (StopRequested()) break;
+    const std::int64_t length =
+        (folder == RootItem && RootRegionEnd > 0) ? std::min<std::int64_t>(ClusterSize, RootRegionEnd - offset)
+                                                  : ClusterSize;
+    if (length <= 0) break;
+    ClusterBuf.resize(static_cast<std::size_t>(length));
+    if (ReadVolumeCopy(Volume, ClusterBuf.data(), static_cast<std::uint32_t>(length),
+                       static_cast<std::uint64_t>(offset)) < length) {
+      ParseStatus = psReadFailed;
+      break;  // the rest of this folder cannot be read
+    }
+    bool ended = false;
+    for (std::size_t at = 0; at + kEntrySize <= ClusterBuf.size(); at += kEntrySize) {
+      if (StopRequested()) break;
+      const TBytes e = TBytes(ClusterBuf).subspan(at, kEntrySize);
+      ended |= ReadU8(e, 0) == 0x00;
+      if (longName.empty()) {
+        if (!IsValidEntry(e)) continue;  // garbage and end-of-directory entries alike
+        if (IsLongNameEntry(e)) {
+          longName.emplace_back();
+          std::memcpy(longName.back().data(), e.data(), kEntrySize);
+          continue;
+        }
+      } else if (IsLongNameEntry(e)) {
+        // A run may go on in the folder's next cluster.
+        longName.emplace_back();
+        std::memcpy(longName.back().data(), e.data(), kEntrySize);
+        continue;
+      } else if (!IsValidEntry(e)) {
+        longName.clear();
+        continue;
+      }
+      TWorkEntry work;
+      work.Entry.Deleted = ReadU8(e, 0) == 0xE5;
+      if (!longName.empty()) work.Name = AssembleLongName(longName);
+      longName.clear();
+      if (work.Name.empty()) {
+        work.Name = ShortEntryName(e, work.Entry.Deleted);
+        if (work.Name == "." || work.Name == "..") continue;
+      }
+      work.Attributes = ReadU8(e, 11);
+      work.Size = ReadU32(e, 28);
+      work.CreationTime = DosDateTimeToFileTime(ReadU16(e, 16), ReadU16(e, 14));
+      work.LastWriteTime = DosDateTimeToFileTime(ReadU16(e, 24), ReadU16(e, 22));
+      work.LastAccessTime = DosDateTimeToFileTime(ReadU16(e, 18), 0);
+      work.Entry.IsFolder = (work.Attributes & 0x10) != 0;
+      work.Entry.FirstCluster = (std::uint32_t{ReadU16(e, 20)} << 16) | ReadU16(e, 26);
+      HandleEntry(folder, subFolders, work);
+    }
+    // A deleted folder's later clusters are guessed too: a full cluster (no end mark) may go
+    // on in the next one when that one is free and holds directory entries.
+    if (guessed && !ended && index + 1 == clusters.size() && clusters.size() < MaxFolderClusters() &&
+        FollowsAsFolderCluster(offset + ClusterSize)) {
+      clusters.push_back(offset + ClusterSize);
+    }
+  }
+}
+
+bool TFatScaner::FollowsAsFolderCluster(std::int64_t offset) {
+  const std::int64_t k = (offset - DataOffset) / ClusterSize + 2;
+  if (k < 2 || !IsDataCluster(static_cast<std::uint64_t>(k)) || !IsClusterFree(static_cast<std::uint32_t>(k)))
+    return false;
+  std::vector<std::byte> next(ClusterSize);
+  if (ReadVolume(Volume, next.data(), ClusterSize, static_cast<std::uint64_t>(offset)) < ClusterSize) return false;
+  const std::int32_t status = ParseStatus;
+  // The first slot must be an entry (a folder's own first cluster starts with ".", which
+  // is refused), and most slots up to the end mark must be entries too.
+  std::size_t valid = 0, seen = 0;
+  bool firstValid = false;
+  for (std::size_t at = 0; at + kEntrySize <= next.size(); at += kEntrySize) {
+    const TBytes e = TBytes(next).subspan(at, kEntrySize);
+    if (ReadU8(e, 0) == 0x00) break;
+    const bool ok = IsValidEntry(e);
+    if (at == 0) firstValid = ok;
+    valid += ok;
+    ++seen;
+  }
+  ParseStatus = status;
+  return firstValid && valid * 4 >= seen * 3;
+}
+
+void TFatScaner::HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEntry& work) {
+  const bool rootVariant = subFolders == nullptr;
+  work.Parent = folder;
+  TFatEntryInfo& entry = work.Entry;
+  if (!rootVariant && !folder->InUse) entry.Deleted = true;
+  if (!entry.Deleted && !entry.IsFolder) return;  // live files are not listed
+  entry.ParentDir = folder;
+  if (entry.IsFolder) {
+    AddFolderRecord(work, rootVariant ? Folders : *subFolders, rootVariant);
+    return;
+  }
+  for (TFileInfo* f = folder; f != nullptr;) {
+    auto* dir = static_cast<TFatDirInfo*>(f->FsData.get());
+    if (!dir->Pending) break;
+    if (!rootVariant && Disk) Disk->FolderList.push_back(f);
+    dir->Pending = false;
+    f = dir->Entry.ParentDir;
+  }
+  entry.Clusters.clear();
+  work.State = RateDeletedFile(entry, work.Size);
+  AddFileRecord(work);
+}
+
+TFileInfo* TFatScaner::NewRecordFrom(const TWorkEntry& work, std::string name) {
+  TFileInfo* r = NewRecord();
+  r->Name = MakeSafeName(std::move(name));
+  r->Size = work.Size;
+  r->Attributes = work.Attributes;
+  r->CreationTime = work.CreationTime;
+  r->LastWriteTime = work.LastWriteTime;
+  r->State = work.State;
+  r->Parent = work.Parent;
+  return r;
+}
+
+void TFatScaner::AddFolderRecord(const TWorkEntry& work, TFileItems& target, bool rootLevel) {
+  TFileInfo* r = NewRecordFrom(
+      work, rootLevel && !IsValidFileName(work.Name) ? SanitizeFileName(work.Name) : work.Name);
+  r->IsFolder = true;
+  auto dir = std::make_unique<TFatDirInfo>();
+  dir->Entry = work.Entry;  // its chain is built when the folder is walked
+  r->FsData = std::move(dir);
+  target.push_back(r);
+}
+
+void TFatScaner::AddFileRecord(const TWorkEntry& work) {
+  TFileInfo* r = NewRecordFrom(work, IsValidFileName(work.Name) ? work.Name : SanitizeFileName(work.Name));
+  r->LastAccessTime = work.LastAccessTime;
+  r->FsData = std::make_unique<TFatEntryInfo>(work.Entry);
+  if (r->Attributes == 0x00 || r->Attributes == 0x08) return;  // neither listed nor linked
+  AddItem(r);
+  if (r->Parent) LinkToParent(r, &Stop);
+}
+
+}  // namespace restovo

@@ -1,0 +1,176 @@
+// Scanners for FAT12, FAT16 and FAT32 volumes: geometry from the boot sector, the
+// allocation table, cluster chains, the verdict of a deleted file, and the directory walk
+// that turns deleted entries into records.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "io/ByteOrder.h"
+#include "fs/DiskScaner.h"
+
+namespace restovo {
+
+// Volume byte offset of each cluster of an item, in file order.
+using TClusChain = std::vector<std::int64_t>;
+
+struct TFatEntryInfo : TFsRecord {
+  bool IsFolder = false;
+  bool Deleted = false;  // the entry is marked deleted, or lies in a deleted folder
+  std::uint32_t FirstCluster = 0;
+  TClusChain Clusters;
+  TFileInfo* ParentDir = nullptr;
+};
+
+struct TFatDirInfo : TFsRecord {
+  std::vector<std::int32_t> FileIndexes;
+  bool Pending = true;  // no deleted file has been found in it or below it yet
+  TFatEntryInfo Entry;  // the folder's own entry; Clusters are its clusters
+};
+
+enum TFatParseStatus : std::int32_t {
+  psOk = 0,
+  psReadFailed = 3,
+  psInvalidEntry = 4,
+  psEndOfDirectory = 5,
+  psNoMemory = 6,
+};
+
+// The 8.3 name of a short entry: base, or base.ext; the NT case bits are honoured,
+// bytes above 0x7F are code page 437, a leading 0x05 stands for 0xE5, and a deleted
+// entry's lost first character becomes "$".
+std::string ShortEntryName(TBytes entry, bool deleted);
+// A long name from its entries in disk order (the last part of the name comes first).
+std::string AssembleLongName(const std::vector<std::array<std::byte, 32>>& entries);
+// DOS date and time (local) to UTC; 0 for an invalid date.
+FILETIME DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time);
+
+class TFatScaner : public TDiskScaner {
+ public:
+  explicit TFatScaner(TDiskObject* disk);
+
+  void Clear() override;
+  bool Prepare() override;
+  void Scan() override;
+  std::uint64_t DeclaredSize() const override { return TotalSectors * BytesPerSector; }
+
+  std::uint32_t GetFatEntry(std::uint32_t cluster);
+  bool IsClusterFree(std::uint32_t cluster);
+  bool IsDataCluster(std::uint64_t cluster) const {
+    return cluster >= 2 && cluster <= std::uint64_t{DataClusterCount} + 1;
+  }
+  std::int64_t ClusterOffset(std::uint32_t cluster) const {
+    return DataOffset + static_cast<std::int64_t>(cluster - 2) * ClusterSize;
+  }
+  void BuildFileChain(TFatEntryInfo& entry, std::int64_t size);
+  void BuildFolderChain(TFileInfo* folder);
+  TRecoverState RateDeletedFile(const TFatEntryInfo& entry, std::int64_t size);
+  bool IsValidEntry(TBytes entry);
+
+  bool ContiguousDeletedDirs = true;
+  std::uint32_t EocMark = 0;
+  std::uint32_t BadMark = 0;
+  std::uint32_t EocMark2 = 0;
+  std::int32_t ParseStatus = psOk;
+  std::array<std::byte, 90> Bpb{};
+  std::uint32_t BytesPerSector = 0;
+  std::uint32_t RootDirSectors = 0;
+  std::uint64_t FatBytes = 0;
+  std::uint64_t FirstDataSector = 0;
+  std::int64_t DataOffset = 0;
+  std::uint64_t TotalSectors = 0;
+  std::uint32_t DataClusterCount = 0;
+  std::uint8_t ActiveFat = 0;
+  std::int32_t RootIndex = 0;
+  TFileItems Folders;
+
+ protected:
+  // Byte position of cluster k's entry inside one allocation table, and its decoding.
+  virtual std::uint64_t LocateFatEntry(std::uint32_t cluster) const = 0;
+  virtual std::uint32_t DecodeFatEntry(std::uint32_t cluster, TBytes at) const = 0;
+  virtual void BuildRootFolder() = 0;
+  virtual std::uint32_t MaxClusterNumber() const = 0;
+  virtual std::uint32_t EntryBits() const = 0;
+
+  // Sets the marks, runs the common boot-sector part and derives the geometry.
+  bool PrepareVariant(std::uint32_t eoc, std::uint32_t bad, std::uint32_t eoc2);
+  std::uint16_t BpbU16(std::size_t at) const { return ReadU16(Bpb, at); }
+  std::uint32_t BpbU32(std::size_t at) const { return ReadU32(Bpb, at); }
+  std::uint8_t BpbU8(std::size_t at) const { return ReadU8(Bpb, at); }
+  std::uint64_t TableSectors() const;
+  // The cluster offsets of a live chain from `first`: at most `limit` clusters, and never
+  // more than the volume has, so a looping chain ends.
+  TClusChain FollowChain(std::uint32_t first, bool checkStop, std::uint64_t limit = UINT64_MAX);
+  // Clusters a folder can have: 2 MiB of entries.
+  std::uint64_t MaxFolderClusters() const;
+  // Makes the root record with the given chain and puts it first in Folders; a FAT32 root
+  // names its first cluster so no deleted folder can lead back into it.
+  void MakeRootRecord(TClusChain chain, std::uint32_t firstCluster = 0);
+
+  std::int64_t RootRegionEnd = 0;  // FAT12/16: end of the fixed root region
+
+ private:
+  struct TWorkEntry;
+  bool ReadFatWindow(std::uint64_t position, std::uint32_t width);
+  void WalkFolder(TFileInfo* folder, TFileItems* subFolders);
+  // Whether the cluster at `offset` carries on a deleted folder whose clusters are guessed.
+  bool FollowsAsFolderCluster(std::int64_t offset);
+  void WalkTree(TFileInfo* folder, std::int64_t index, std::int64_t count);
+  void HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEntry& work);
+  TFileInfo* NewRecordFrom(const TWorkEntry& work, std::string name);
+  void AddFolderRecord(const TWorkEntry& work, TFileItems& target, bool rootLevel);
+  void AddFileRecord(const TWorkEntry& work);
+  void ReportProgress(std::int64_t folder, std::int64_t folders, std::int64_t part, std::int64_t parts);
+
+  std::uint64_t FatOffset = 0;  // volume offset of the table that is read
+  std::vector<std::byte> FatWindow;
+  std::uint64_t FatWindowStart = 0;
+  std::uint64_t FatFailedStart = UINT64_MAX;  // window that could not be read
+  std::vector<std::byte> ClusterBuf;
+  // Folder clusters walked so far (first cluster → walked as a live folder), so that a
+  // deleted folder pointing back at an ancestor cannot loop.
+  std::unordered_map<std::uint32_t, bool> WalkedFolders;
+};
+
+class TFat12Scaner : public TFatScaner {
+ public:
+  using TFatScaner::TFatScaner;
+  bool Prepare() override;
+
+ protected:
+  std::uint64_t LocateFatEntry(std::uint32_t cluster) const override;
+  std::uint32_t DecodeFatEntry(std::uint32_t cluster, TBytes at) const override;
+  void BuildRootFolder() override;
+  std::uint32_t MaxClusterNumber() const override { return 0xFF6; }
+  std::uint32_t EntryBits() const override { return 12; }
+};
+
+class TFat16Scaner : public TFat12Scaner {
+ public:
+  using TFat12Scaner::TFat12Scaner;
+  bool Prepare() override;
+
+ protected:
+  std::uint64_t LocateFatEntry(std::uint32_t cluster) const override;
+  std::uint32_t DecodeFatEntry(std::uint32_t cluster, TBytes at) const override;
+  std::uint32_t MaxClusterNumber() const override { return 0xFFF6; }
+  std::uint32_t EntryBits() const override { return 16; }
+};
+
+class TFat32Scaner : public TFatScaner {
+ public:
+  using TFatScaner::TFatScaner;
+  bool Prepare() override;
+
+ protected:
+  std::uint64_t LocateFatEntry(std::uint32_t cluster) const override;
+  std::uint32_t DecodeFatEntry(std::uint32_t cluster, TBytes at) const override;
+  void BuildRootFolder() override;
+  std::uint32_t MaxClusterNumber() const override { return 0x0FFFFFF6; }
+  std::uint32_t EntryBits() const override { return 32; }
+};
+
+}  // namespace restovo

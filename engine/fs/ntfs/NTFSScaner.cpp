@@ -1,0 +1,272 @@
+#include "fs/ntfs/NTFSScaner.h"
+
+#include <algorithm>
+#include <limits>
+#include <array>
+#include <memory>
+#include <span>
+
+namespace restovo {
+
+namespace {
+
+// Records are read this many bytes at a time, split only where the $MFT's runs split.
+constexpr std::int64_t kChunkBytes = 1 << 20;
+constexpr std::int64_t kMaxRecords = 0x7FFFFFF;
+
+}  // namespace
+
+TNtfsScaner::TNtfsScaner(TDiskObject* disk) : TDiskScaner(disk) {}
+
+bool TNtfsScaner::Prepare() {
+  const bool ok = TDiskScaner::Prepare();
+  MftInfo = {};
+  Slots.clear();
+  RecordCount = 0;
+  std::array<std::byte, 512> boot{};
+  if (ReadVolume(Volume, boot.data(), 512, 0) == 512 && ParseNtfsBootSector(boot, Geometry))
+    ClusterSize = static_cast<std::uint32_t>(Geometry.ClusterBytes());
+  else
+    ClusterSize = 0;
+  return ok;
+}
+
+bool TNtfsScaner::ReadMftBytes(std::int64_t offset, std::int64_t size, std::byte* out) const {
+  const std::int64_t cluster = Geometry.ClusterBytes();
+  std::int64_t prevVcn = 0;
+  bool complete = true;
+  for (const TRunNode& run : MftInfo.DataRuns) {
+    const std::int64_t runStart = prevVcn * cluster;
+    const std::int64_t runEnd = run.NextVcn * cluster;
+    prevVcn = run.NextVcn;
+    const std::int64_t from = std::max(offset, runStart);
+    const std::int64_t to = std::min(offset + size, runEnd);
+    if (from >= to) continue;
+    if (run.Lcn < 0) {
+      complete = false;
+      continue;
+    }
+    const auto n = static_cast<std::uint32_t>(to - from);
+    const auto at = static_cast<std::uint64_t>(run.Lcn * cluster + (from - runStart));
+    if (ReadVolume(Volume, out + (from - offset), n, at) != n) complete = false;
+  }
+  return complete && prevVcn * cluster >= offset + size;
+}
+
+bool TNtfsScaner::LoadVolumeBitmap(TVolumeBitmap& bitmap) {
+  const std::int64_t recordBytes = Geometry.BytesPerRecord;
+  std::vector<std::byte> record(static_cast<std::size_t>(recordBytes));
+  TInodeData inode;
+  inode.Reset(6);
+  if (!ReadMftBytes(6 * recordBytes, recordBytes, record.data()) ||
+      !CheckFixups(Geometry, record.data(), recordBytes) ||
+      ParseFileRecord(record, inode) != TRecordKind::Base) {
+    return false;
+  }
+  const TNtfsStreamInfo* data = inode.UnnamedData();
+  if (!data) return false;
+  // The bitmap holds a bit per cluster; anything beyond that is damage, not data. Clusters
+  // past the end of the device hold nothing to rate, so a boot sector claiming a far larger
+  // volume than the device is cannot make this allocation large.
+  std::int64_t clusters = Geometry.TotalClusters();
+  if (const auto device = static_cast<std::int64_t>(std::min<std::uint64_t>(Volume.Size(), INT64_MAX)); device > 0)
+    clusters = std::min(clusters, device / Geometry.ClusterBytes() + 1);
+  const std::int64_t needed = (clusters + 7) / 8;
+  const std::int64_t size = std::min(data->DataSize, needed);
+  if (size <= 0) return false;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  const std::int64_t cluster = Geometry.ClusterBytes();
+  std::int64_t prev = 0;
+  std::int64_t done = 0;
+  for (const TRunNode& run : data->Runs) {
+    if (done >= size || run.Lcn < 0) break;
+    const std::int64_t bytesInRun = (run.NextVcn - prev) * cluster;
+    prev = run.NextVcn;
+    const std::int64_t n = std::min(bytesInRun, size - done);
+    for (std::int64_t part = 0; part < n;) {
+      const auto piece = static_cast<std::uint32_t>(std::min<std::int64_t>(n - part, kChunkBytes));
+      const auto at = static_cast<std::uint64_t>(run.Lcn * cluster + part);
+      if (ReadVolume(Volume, bytes.data() + done + part, piece, at) != piece) return false;
+      part += piece;
+    }
+    done += n;
+  }
+  if (done < size) return false;
+  bitmap = TVolumeBitmap(std::move(bytes));
+  return true;
+}
+
+std::int64_t TNtfsScaner::DataLimit(const TNtfsStreamInfo& data, bool attrList) const {
+  const std::int64_t cluster = Geometry.ClusterBytes();
+  const std::int64_t volume = Geometry.TotalSectors * Geometry.BytesPerSector;  // in range: the boot check
+  // Data without holes lies on the volume, so it is never larger than the volume. Where
+  // the runs are not all here (in extension records, or not decodable) the size cannot be
+  // checked against them.
+  const bool holes = data.Flags & (TNtfsDataInfo::kSparse | TNtfsDataInfo::kCompressed);
+  if (attrList || data.Runs.empty()) return holes ? std::numeric_limits<std::int64_t>::max() : volume;
+  const std::int64_t lastVcn = data.Runs.empty() ? 0 : data.Runs.back().NextVcn;
+  const std::int64_t covered = cluster > 0 && lastVcn > std::numeric_limits<std::int64_t>::max() / cluster
+                                   ? std::numeric_limits<std::int64_t>::max()
+                                   : lastVcn * cluster;
+  return holes ? covered : std::min(covered, volume);
+}
+
+std::int64_t TNtfsScaner::CapToData(TFileInfo* item, std::int64_t size, std::int64_t limit) {
+  if (size <= limit) return size;
+  item->Damage |= rdSizeBeyondData;
+  item->ClaimedSize = size;
+  return limit;
+}
+
+TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
+  const bool folder = inode.IsDirectory || inode.RecordNo == 5;
+  // Live files are never shown or restored: keeping them would only cost memory.
+  if (inode.InUse && !folder) return nullptr;
+  const std::u16string& name = inode.LongName.empty() ? inode.DosName : inode.LongName;
+  const TNtfsStreamInfo* data = folder ? nullptr : inode.UnnamedData();
+  if (!inode.InUse && name.empty() && !data && !inode.HasResident && inode.ResidentSize == 0) return nullptr;
+  TFileInfo* item = NewRecord();
+  item->Name = MakeSafeName(Utf16ToUtf8(name));
+  item->CreationTime = inode.CreationTime;
+  item->LastWriteTime = inode.WriteTime;
+  item->LastAccessTime = inode.AccessTime;
+  item->RecordNo = inode.RecordNo;
+  item->ParentRecordNo = inode.ParentRecordNo;
+  item->InUse = inode.InUse;
+  item->HasAttrList = inode.HasAttrList;
+  item->IsFolder = folder;
+  if (data) {
+    item->Size = CapToData(item, data->DataSize, DataLimit(*data, inode.HasAttrList));
+    item->AllocClusters = data->AllocClusters;
+    item->Runs = data->Runs;
+    const bool partlyInitialized = data->InitializedSize < data->DataSize;
+    if (partlyInitialized ||
+        (data->Flags & (TNtfsDataInfo::kCompressed | TNtfsDataInfo::kEncrypted | TNtfsDataInfo::kSparse))) {
+      auto info = std::make_unique<TNtfsDataInfo>();
+      info->Flags = data->Flags;
+      info->CompressionUnit = data->CompressionUnit;
+      if (partlyInitialized) info->InitializedSize = data->InitializedSize;
+      item->FsData = std::move(info);
+    }
+  } else if (!folder) {
+    const std::int64_t room = Geometry.BytesPerRecord - static_cast<std::int64_t>(inode.ResidentOffset);
+    item->Size = inode.HasResident ? CapToData(item, inode.ResidentSize, std::max<std::int64_t>(room, 0))
+                                   : inode.ResidentSize;
+    item->Resident = inode.HasResident;
+    item->ResidentOffset = inode.ResidentOffset;
+  }
+  return item;
+}
+
+void TNtfsScaner::Scan() {
+  TDiskScaner::Scan();
+  if (Disk && Disk->Scaner.get() == this) Disk->Clear();
+  Slots.clear();
+  RootItem = nullptr;
+  std::array<std::byte, 512> boot{};
+  if (ReadVolume(Volume, boot.data(), 512, 0) != 512 || !ParseNtfsBootSector(boot, Geometry)) return;
+  ClusterSize = static_cast<std::uint32_t>(Geometry.ClusterBytes());
+  if (StopRequested()) return;
+
+  // Record 0 tells where the rest of the $MFT lies.
+  const std::int64_t recordBytes = Geometry.BytesPerRecord;
+  std::vector<std::byte> record(static_cast<std::size_t>(recordBytes));
+  const auto mftAt = static_cast<std::uint64_t>(Geometry.MftLcn * Geometry.ClusterBytes());
+  TInodeData inode;
+  inode.Reset(0);
+  if (ReadVolume(Volume, record.data(), static_cast<std::uint32_t>(recordBytes), mftAt) != recordBytes ||
+      !CheckFixups(Geometry, record.data(), recordBytes) ||
+      ParseFileRecord(record, inode) != TRecordKind::Base) {
+    return;
+  }
+  const TNtfsStreamInfo* mftData = inode.UnnamedData();
+  const TNtfsStreamInfo* mftBitmap = inode.Find(0xB0, u"");
+  if (!mftData || mftData->Runs.empty() || mftData->DataSize == 0 || !mftBitmap || mftBitmap->DataSize == 0)
+    return;
+  MftInfo.DataSize = mftData->DataSize;
+  MftInfo.DataRuns = mftData->Runs;
+  // A damaged $BITMAP size can be beyond any volume: its count of bits is capped, never
+  // multiplied past the 64-bit range.
+  const std::int64_t bitmapBits = mftBitmap->DataSize > std::numeric_limits<std::int64_t>::max() / 8
+                                      ? std::numeric_limits<std::int64_t>::max()
+                                      : mftBitmap->DataSize * 8;
+  RecordCount = std::min(bitmapBits, MftInfo.DataSize / recordBytes);
+  // Never more records than the volume has room for, nor than the device holds: the slot
+  // array is sized from this.
+  RecordCount = std::min(RecordCount, Geometry.TotalSectors * Geometry.BytesPerSector / recordBytes);
+  RecordCount = std::min(RecordCount, static_cast<std::int64_t>(std::min<std::uint64_t>(Volume.Size(), INT64_MAX)) / recordBytes);
+  if (RecordCount > kMaxRecords || RecordCount < 2) return;
+  Slots.assign(static_cast<std::size_t>(RecordCount), nullptr);
+
+  TVolumeBitmap bitmap;
+  // Without a readable volume bitmap the files are still listed; their verdicts then rest
+  // on what the records say alone.
+  LoadVolumeBitmap(bitmap);
+
+  // A small $MFT gets a buffer of its own size; the buffer is never zeroed up front, as every
+  // byte of it is read into before use.
+  const std::int64_t perChunk = std::clamp<std::int64_t>(kChunkBytes / recordBytes, 1, RecordCount);
+  const auto chunkBytes = static_cast<std::size_t>(perChunk * recordBytes);
+  const auto chunkBuffer = std::make_unique_for_overwrite<std::byte[]>(chunkBytes);
+  const std::span<std::byte> chunk(chunkBuffer.get(), chunkBytes);
+  bool stopped = false;
+  for (std::int64_t first = 0; first < RecordCount && !stopped; first += perChunk) {
+    const std::int64_t count = std::min(perChunk, RecordCount - first);
+    const std::uint64_t failedBefore = Volume.FailedReads(), unreadBefore = Volume.UnreadBytes();
+    if (!ReadMftBytes(first * recordBytes, count * recordBytes, chunk.data())) {
+      // Part of the chunk is not on the volume: read it record by record, so each record
+      // that can be read is kept and the others fail their check. Only what fails then
+      // counts as unreadable.
+      Volume.SetReadStats(failedBefore, unreadBefore);
+      std::fill(chunk.begin(), chunk.end(), std::byte{0});
+      for (std::int64_t k = 0; k < count; ++k)
+        ReadMftBytes((first + k) * recordBytes, recordBytes, chunk.data() + k * recordBytes);
+    }
+    for (std::int64_t k = 0; k < count; ++k) {
+      const std::int64_t i = first + k;
+      if (StopRequested()) {
+        stopped = true;
+        break;
+      }
+      if (i == 0) continue;
+      std::byte* rec = chunk.data() + k * recordBytes;
+      if (!CheckFixups(Geometry, rec, recordBytes)) continue;
+      if (i % 1000 == 0 && Disk && Disk->OnProgress) Disk->OnProgress(this, RecordCount, i);
+      inode.Reset(i);
+      if (ParseFileRecord(TBytes(rec, static_cast<std::size_t>(recordBytes)), inode) != TRecordKind::Base)
+        continue;
+      TFileInfo* item = MakeItem(inode);
+      if (!item) continue;
+      RateItem(item, bitmap);
+      // Its size field is damage, so the record is no longer trusted in full.
+      if (item->Damage != rdNone && item->State < rsPoor) item->State = rsPoor;
+      if (!Accept(item)) continue;  // its slot stays empty
+      Slots[static_cast<std::size_t>(i)] = item;
+      if (i >= 6 && !item->IsFolder && !item->InUse) AddItem(item);
+    }
+  }
+
+  if (!stopped) {
+    const std::int64_t totalBits =
+        bitmap.Empty() ? 0 : std::min(bitmap.LengthBytes() * 8, Geometry.TotalClusters());
+    RateSharedClusters(Slots, totalBits);
+  }
+  // A missing root record would hide every found file: stand in for it.
+  if (Slots.size() > 5 && !Slots[5]) {
+    TFileInfo* root = NewRecord();
+    root->IsFolder = true;
+    root->InUse = true;
+    root->RecordNo = 5;
+    root->ParentRecordNo = 5;
+    root->State = rsFolder;
+    root->Name = GetRootPath();
+    Slots[5] = root;
+  }
+  if (stopped && !KeepStoppedResults) return;
+  // After a stop the tree of what was found is still built, so it can be shown.
+  TNtfsTreeBuilder tree(Slots, [this] { return NewRecord(); }, stopped ? nullptr : &Stop, SkipEmptyFiles);
+  RootItem = tree.BuildTree();
+  if (RootItem) RootItem->Name = GetRootPath();
+}
+
+}  // namespace restovo

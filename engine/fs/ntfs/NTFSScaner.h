@@ -1,0 +1,51 @@
+// Scanner for NTFS volumes: reads the whole master file table in large sequential chunks,
+// makes an item for every folder and every deleted file, rates the deleted files against
+// the volume bitmap and links them into the old folder tree.
+#pragma once
+
+#include <vector>
+
+#include "fs/DiskScaner.h"
+#include "fs/ntfs/MftReader.h"
+#include "fs/ntfs/NtfsTree.h"
+
+namespace restovo {
+
+class TNtfsScaner : public TDiskScaner {
+ public:
+  explicit TNtfsScaner(TDiskObject* disk);
+
+  bool Prepare() override;
+  void Scan() override;
+  std::uint64_t DeclaredSize() const override {
+    return static_cast<std::uint64_t>(Geometry.TotalSectors * Geometry.BytesPerSector);
+  }
+
+  // Where the $MFT's own data lies.
+  struct TMftInfo {
+    std::int64_t DataSize = 0;
+    std::vector<TRunNode> DataRuns;
+  };
+
+  // Reads `size` bytes of the $MFT's data at byte `offset` of it; false where the bytes
+  // are not on the volume (sparse, past the runs, unreadable).
+  bool ReadMftBytes(std::int64_t offset, std::int64_t size, std::byte* out) const;
+
+  TNtfsGeometry Geometry;
+  TMftInfo MftInfo;
+  std::int64_t RecordCount = 0;
+  // One entry per MFT record: the item made from it, or nullptr. Records of live files
+  // make no item: nothing shows them.
+  std::vector<TFileInfo*> Slots;
+
+ private:
+  TFileInfo* MakeItem(const TInodeData& inode);
+  // The most bytes a stream's data can hold: what its runs cover, and never more than the
+  // volume for data without holes.
+  std::int64_t DataLimit(const TNtfsStreamInfo& data, bool attrList) const;
+  // size, or limit with the record marked as damaged when size is beyond it.
+  static std::int64_t CapToData(TFileInfo* item, std::int64_t size, std::int64_t limit);
+  bool LoadVolumeBitmap(TVolumeBitmap& bitmap);
+};
+
+}  // namespace restovo

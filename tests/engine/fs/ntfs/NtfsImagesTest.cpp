@@ -1,0 +1,229 @@
+// The NTFS scanner on an image made by mkntfs and ntfs-3g, and on the forensic sample.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "ImageChecks.h"
+#include "fs/ntfs/NTFSScaner.h"
+#include "recovery/RecoveryHelper.h"
+#include "TestSupport.h"
+
+namespace restovo {
+namespace {
+
+TEST(NtfsImages, EveryDeletedFileIsFoundWithItsSizeAndAFairVerdict) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  const auto manifest = ReadManifest(FixturePath("ntfs.manifest.tsv"));
+  const auto disk = OpenImage(image);
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(disk->FsKind, fkNtfs);
+  auto s = CreateScaner(disk.get());
+  s->Scan();
+  ASSERT_NE(s->RootItem, nullptr);
+  EXPECT_EQ(s->RootItem->Name, "ntfs.img/");
+  const auto found = FoundPaths(*s);
+  std::set<std::string> deleted;
+  int checked = 0;
+  for (const ManifestLine& m : manifest) {
+    const bool isStream = m.Path.find(':') != std::string::npos;
+    if (m.Kind != "file" || m.Status.find("live") != std::string::npos || isStream) continue;
+    deleted.insert(m.Path);
+    const auto it = found.find(m.Path);
+    if (m.Size == 0) {  // empty files are not listed, nor linked
+      EXPECT_EQ(it, found.end()) << m.Path;
+      continue;
+    }
+    ASSERT_NE(it, found.end()) << m.Path << " was not found";
+    const TFileInfo* r = it->second;
+    EXPECT_EQ(r->Size, m.Size) << m.Path;
+    EXPECT_EQ(r->Resident, m.Status.rfind("resident", 0) == 0) << m.Path;
+    if (m.Status.find("overwritten") != std::string::npos) {
+      EXPECT_NE(r->State, rsGood) << m.Path;
+    } else if (m.Status.find("fragmented") == std::string::npos) {
+      // Intact files, also sparse and compressed ones whose holes are their layout.
+      EXPECT_EQ(r->State, rsGood) << m.Path << " " << m.Status;
+    }
+    ++checked;
+  }
+  EXPECT_GT(checked, 10);
+  for (const auto& [path, r] : found) {
+    EXPECT_TRUE(r->IsFolder || deleted.count(path)) << path << " listed but not deleted";
+  }
+  // The deleted tree comes back as folders, marked deleted.
+  ASSERT_TRUE(found.count("/Projects/Alpha/Drafts"));
+  EXPECT_FALSE(found.at("/Projects/Alpha/Drafts")->InUse);
+  EXPECT_FALSE(found.at("/Projects")->InUse);
+  EXPECT_TRUE(found.at("/Documents")->InUse);
+}
+
+TEST(NtfsImages, ForensicSampleMatchesTheOriginalFiles) {
+  const std::string image = FixturePath("fs.ntfs");
+  const std::string originals = "/usr/share/forensics-samples/original-files";
+  REQUIRE_FIXTURE(image);
+  REQUIRE_FIXTURE(originals);
+  const auto candidates = ListImageDrives(image);
+  ASSERT_EQ(candidates.size(), 1u);
+  TDiskObject disk(candidates[0].Root, candidates[0].Name, candidates[0].Location);
+  auto s = CreateScaner(&disk);
+  s->Scan();
+  const auto found = FoundPaths(*s);
+  int files = 0;
+  for (const char* folder : {"audio2", "movie2", "pic2", "text2"}) {
+    ASSERT_TRUE(found.count(std::string("/") + folder)) << folder;
+    for (const auto& original : std::filesystem::directory_iterator(originals + "/" + folder)) {
+      const std::string path = std::string("/") + folder + "/" + original.path().filename().string();
+      ASSERT_TRUE(found.count(path)) << path;
+      EXPECT_EQ(found.at(path)->Size, static_cast<std::int64_t>(original.file_size())) << path;
+      EXPECT_EQ(found.at(path)->State, rsGood) << path;
+      ++files;
+    }
+  }
+  EXPECT_EQ(files, 18);
+  EXPECT_EQ(s->Items.size(), 18u);
+}
+
+// Raises the scanner's stop flag when the walk reads its first chunk of records.
+class StopAtWalk final : public TVolumeDevice {
+ public:
+  StopAtWalk(std::vector<std::byte> bytes, std::uint64_t mftAt)
+      : Inner(MakeMemoryDevice(std::move(bytes))), MftAt(mftAt) {}
+  std::int64_t ReadAt(void* buffer, std::size_t count, std::uint64_t offset) override {
+    if (Scaner && offset == MftAt && count > 1024) Scaner->Stop = true;
+    return Inner->ReadAt(buffer, count, offset);
+  }
+  std::uint64_t Size() const override { return Inner->Size(); }
+  TDiskScaner* Scaner = nullptr;
+
+ private:
+  std::shared_ptr<TVolumeDevice> Inner;
+  std::uint64_t MftAt;
+};
+
+TEST(NtfsImages, StopDuringTheWalkKeepsWhatWasFound) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  auto bytes = ReadWholeFile(image);
+  TNtfsGeometry g;
+  ASSERT_TRUE(ParseNtfsBootSector(TBytes(bytes).first(512), g));
+  auto device = std::make_shared<StopAtWalk>(bytes, static_cast<std::uint64_t>(g.MftLcn * g.ClusterBytes()));
+  TVolumeLocation loc;
+  loc.Memory = device;
+  TDiskObject disk("stop.img/", "stop.img", loc);
+  auto s = CreateScaner(&disk);
+  device->Scaner = s.get();
+  s->Scan();
+  EXPECT_TRUE(s->Items.empty());
+  ASSERT_NE(s->RootItem, nullptr);  // a tree, if only of what was found, is still there
+  EXPECT_EQ(s->RootItem->Name, "stop.img/");
+}
+
+// Where the unnamed non-resident $DATA attribute of MFT record `recordNo` starts in the
+// image, or 0 when the record lies outside the $MFT's first run.
+std::size_t DataAttributeAt(const std::vector<std::byte>& image, const TNtfsScaner& s, std::int64_t recordNo) {
+  const std::int64_t recordBytes = s.Geometry.BytesPerRecord, cluster = s.Geometry.ClusterBytes();
+  const TRunNode& first = s.MftInfo.DataRuns.front();
+  if ((recordNo + 1) * recordBytes > first.NextVcn * cluster) return 0;
+  const auto record = static_cast<std::size_t>(first.Lcn * cluster + recordNo * recordBytes);
+  const TBytes b(image);
+  for (std::size_t at = record + ReadU16(b, record + 0x14); at + 0x40 < record + recordBytes;) {
+    const std::uint32_t type = ReadU32(b, at), length = ReadU32(b, at + 4);
+    if (type == 0xFFFFFFFF || length == 0) break;
+    if (type == 0x80 && image[at + 8] == std::byte{1} && image[at + 9] == std::byte{0}) return at;
+    at += length;
+  }
+  return 0;
+}
+
+// A size field of 2^62 is damage: the file is cut to what its runs hold (for data without
+// holes, never more than the volume), said so, and restored that far, not written with
+// zeros until the destination is full.
+TEST(NtfsImages, SizesBeyondWhatTheDataCanHoldAreCutAndSaidSo) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  const auto plain = OpenImage(image);
+  plain->Scaner = CreateScaner(plain.get());
+  plain->Scaner->Scan();
+  const auto before = FoundPaths(*plain->Scaner);
+  const auto* ntfs = dynamic_cast<const TNtfsScaner*>(plain->Scaner.get());
+  ASSERT_NE(ntfs, nullptr);
+  auto bytes = ReadWholeFile(image);
+  const char* paths[] = {"/Documents/Letter to the Bank.txt", "/Media/sparse gone.bin"};
+  std::map<std::string, std::int64_t> allocated;
+  for (const char* path : paths) {
+    ASSERT_TRUE(before.count(path)) << path;
+    const TFileInfo* item = before.at(path);
+    const std::size_t at = DataAttributeAt(bytes, *ntfs, item->RecordNo);
+    ASSERT_NE(at, 0u) << path;
+    ASSERT_LT((at + 0x30) % 512, 496u) << "the sizes straddle a protected sector end";
+    PutU64(bytes, at + 0x30, 1ull << 62);
+    PutU64(bytes, at + 0x38, 1ull << 62);
+    allocated[path] = item->Runs.back().NextVcn * ntfs->Geometry.ClusterBytes();
+  }
+  TVolumeLocation loc;
+  loc.Memory = MakeMemoryDevice(bytes);
+  TDiskObject disk("huge.img/", "huge.img", loc);
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  helper.Threaded = false;
+  helper.CurrentDisk = &disk;
+  helper.RunScan(&disk);
+  const auto after = FoundPaths(*disk.Scaner);
+  for (const char* path : paths) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(after.count(path));
+    TFileInfo* item = const_cast<TFileInfo*>(after.at(path));
+    EXPECT_EQ(item->Size, allocated[path]);
+    EXPECT_EQ(item->Damage, rdSizeBeyondData);
+    EXPECT_EQ(item->ClaimedSize, std::int64_t{1} << 62);
+    EXPECT_GE(item->State, rsPoor);
+    EXPECT_NE(RecordDamageText(item->Damage, item->ClaimedSize).find("4611686018427387904 bytes"), std::string::npos);
+    std::vector<std::byte> data, good;
+    ASSERT_TRUE(helper.ReadToMemory(item, data, std::int64_t{1} << 30));
+    EXPECT_EQ(static_cast<std::int64_t>(data.size()), allocated[path]);
+    TRecoveryHelper reference(&bridge, false);
+    reference.CurrentDisk = plain.get();
+    ASSERT_TRUE(reference.ReadToMemory(const_cast<TFileInfo*>(before.at(path)), good, std::int64_t{1} << 30));
+    ASSERT_LE(good.size(), data.size());
+    EXPECT_TRUE(std::equal(good.begin(), good.end(), data.begin()));
+  }
+  // The other files keep their sizes and verdicts.
+  for (const auto& [path, item] : before) {
+    if (path == paths[0] || path == paths[1] || item->IsFolder) continue;
+    ASSERT_TRUE(after.count(path)) << path;
+    EXPECT_EQ(after.at(path)->Size, item->Size) << path;
+    EXPECT_EQ(after.at(path)->Damage, rdNone) << path;
+  }
+}
+
+TEST(NtfsImages, GarbageAndTruncatedVolumesGiveWhatCanBeRead) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  auto bytes = ReadWholeFile(image);
+  std::uint32_t seed = 99;
+  // Noise over a stretch of the MFT, then the image cut shorter and shorter.
+  TNtfsGeometry g;
+  ASSERT_TRUE(ParseNtfsBootSector(TBytes(bytes).first(512), g));
+  const std::size_t mft = static_cast<std::size_t>(g.MftLcn * g.ClusterBytes());
+  for (std::size_t i = mft + 40 * 1024; i < mft + 60 * 1024; ++i) {
+    seed = seed * 1103515245 + 12345;
+    bytes[i] = std::byte(seed >> 16);
+  }
+  for (std::size_t size : {bytes.size(), bytes.size() / 2, mft + 30 * 1024, std::size_t{600}}) {
+    TVolumeLocation loc;
+    loc.Memory = MakeMemoryDevice(std::vector<std::byte>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)));
+    TDiskObject disk("cut.img/", "cut.img", loc);
+    disk.FsKind = fkNtfs;
+    auto s = CreateScaner(&disk);
+    s->Scan();
+    if (size == bytes.size()) {
+      EXPECT_GT(s->Items.size(), 5u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace restovo

@@ -1,0 +1,273 @@
+#include "recovery/RecoveryHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "FatTestVolume.h"
+#include "TestSupport.h"
+
+namespace restovo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Memory bytes read with a delay per read, so a scan lasts long enough to be stopped.
+class SlowDevice final : public TVolumeDevice {
+ public:
+  explicit SlowDevice(std::vector<std::byte> bytes) : Inner(MakeMemoryDevice(std::move(bytes))) {}
+  std::int64_t ReadAt(void* buffer, std::size_t count, std::uint64_t offset) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs.load()));
+    return Inner->ReadAt(buffer, count, offset);
+  }
+  std::uint64_t Size() const override { return Inner->Size(); }
+  std::atomic<int> DelayMs{0};
+
+ private:
+  std::shared_ptr<TVolumeDevice> Inner;
+};
+
+// A FAT32 volume with `folders` live folders in the root, each holding one deleted file.
+std::vector<std::byte> ManyFolders(int folders) {
+  FatTestVolume v("-F 32", 40000);
+  for (int i = 0; i < folders; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "DIR%05d   ", i % 100000);
+    const auto cluster = static_cast<std::uint32_t>(100 + 2 * i);
+    v.Entry(v.RootOffset() + 32u * static_cast<unsigned>(i), name, 0x10, cluster, 0);
+    v.Chain({cluster});
+    v.Entry(v.ClusterOffset(cluster), "XFILE   TXT", 0x20, cluster + 1, 10, true);
+  }
+  // The root needs enough clusters for its entries.
+  const std::uint32_t root = v.U32(44);
+  const std::uint32_t perCluster = v.ClusterSize() / 32;
+  const std::uint32_t clusters = (static_cast<std::uint32_t>(folders) + perCluster - 1) / perCluster;
+  std::vector<std::uint32_t> chain{root};
+  for (std::uint32_t k = 1; k < clusters; ++k) chain.push_back(root + k);
+  for (std::size_t k = 0; k < chain.size(); ++k)
+    v.SetFat(chain[k], k + 1 < chain.size() ? chain[k + 1] : 0x0FFFFFFF);
+  return v.Bytes;
+}
+
+TDriveCandidate MemoryDrive(std::shared_ptr<TVolumeDevice> device, const std::string& name) {
+  TDriveCandidate c;
+  c.Location.Memory = std::move(device);
+  c.Name = name;
+  c.Root = name + "/";
+  c.Offered = true;
+  return c;
+}
+
+// Records every event with the thread it ran on.
+struct EventLog {
+  explicit EventLog(TRecoveryHelper& h) {
+    h.OnScanStart = [this](TRecoveryHelper*) { Add("start"); };
+    h.OnScanDone = [this](TRecoveryHelper*) { Add("done"); };
+    h.OnScanStopped = [this](TRecoveryHelper*) { Add("stopped"); };
+    h.OnScanError = [this](TRecoveryHelper*, const std::string& m) { Add("error:" + m); };
+    h.OnScanProgress = [this](TRecoveryHelper*, std::int64_t total, std::int64_t position) {
+      std::lock_guard lock(Lock);
+      ASSERT_GT(total, 0);
+      Percents.push_back(position * 100 / total);
+    };
+  }
+  void Add(const std::string& e) {
+    std::lock_guard lock(Lock);
+    Events.push_back(e);
+    OffMain |= std::this_thread::get_id() != Main;
+  }
+  std::vector<std::string> Snapshot() {
+    std::lock_guard lock(Lock);
+    return Events;
+  }
+  std::size_t ProgressCount() {
+    std::lock_guard lock(Lock);
+    return Percents.size();
+  }
+  std::mutex Lock;
+  std::vector<std::string> Events;
+  std::vector<std::int64_t> Percents;
+  bool OffMain = false;
+  std::thread::id Main = std::this_thread::get_id();
+};
+
+bool Ended(const std::vector<std::string>& events) {
+  for (const auto& e : events)
+    if (e == "done" || e == "stopped" || e.rfind("error:", 0) == 0) return true;
+  return false;
+}
+
+TEST(RecoveryHelper, OutOfRangeIndexesChangeNothing) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(1)), "a"));
+  helper.StartScan(-1);
+  helper.StartScan(1);
+  EXPECT_TRUE(log.Events.empty());
+  EXPECT_EQ(helper.GetStatus(), stIdle);
+  EXPECT_EQ(helper.CurrentDisk, nullptr);
+  // Stop while idle only raises the flag.
+  helper.Stop();
+  EXPECT_TRUE(helper.IsStopRequested());
+  EXPECT_TRUE(log.Events.empty());
+  EXPECT_EQ(helper.GetStatus(), stIdle);
+}
+
+TEST(RecoveryHelper, ThreadedScanReportsOnTheMainThread) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(40)), "a"));
+  helper.StartScan(0);
+  bridge.WaitServing([&] { return Ended(log.Snapshot()); });
+  EXPECT_EQ(log.Events, (std::vector<std::string>{"start", "done"}));
+  EXPECT_FALSE(log.OffMain);
+  EXPECT_EQ(helper.GetStatus(), stDone);
+  EXPECT_EQ(helper.CurrentDisk->Scaner->Items.size(), 40u);
+  // Progress runs on the worker, never backwards, inside 0..100.
+  ASSERT_FALSE(log.Percents.empty());
+  EXPECT_TRUE(std::is_sorted(log.Percents.begin(), log.Percents.end()));
+  EXPECT_GE(log.Percents.front(), 0);
+  EXPECT_LE(log.Percents.back(), 100);
+}
+
+TEST(RecoveryHelper, UnthreadedScanRunsInTheCaller) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  helper.Threaded = false;
+  EventLog log(helper);
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(3)), "a"));
+  helper.StartScan(0);
+  EXPECT_EQ(log.Events, (std::vector<std::string>{"start", "done"}));
+  EXPECT_EQ(helper.ScanThread, nullptr);
+  EXPECT_EQ(helper.CurrentDisk->Scaner->Items.size(), 3u);
+}
+
+// Starts a scan of 300 folders at 10 ms a read: three seconds and more if nothing stops it.
+void StartSlowScan(TRecoveryHelper& helper) {
+  auto device = std::make_shared<SlowDevice>(ManyFolders(300));
+  helper.AddDrive(MemoryDrive(device, "slow"));
+  device->DelayMs = 10;
+  helper.StartScan(0);
+}
+
+TEST(RecoveryHelper, StopEndsARunningScanWithoutDone) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  StartSlowScan(helper);
+  bridge.WaitServing([&] { return !log.Snapshot().empty() && log.ProgressCount() > 0; });
+  const auto stopAt = std::chrono::steady_clock::now();
+  helper.Stop();
+  const auto took = std::chrono::steady_clock::now() - stopAt;
+  EXPECT_LT(took, 2s) << "Stop waited for the whole scan";
+  const auto events = log.Snapshot();
+  EXPECT_EQ(events.front(), "start");
+  EXPECT_EQ(std::count(events.begin(), events.end(), "done"), 0);
+  EXPECT_GE(std::count(events.begin(), events.end(), "stopped"), 1);
+  EXPECT_EQ(helper.GetStatus(), stStopped);
+  EXPECT_EQ(helper.ScanThread, nullptr);
+  // What was found before the stop stays readable.
+  EXPECT_LT(helper.CurrentDisk->Scaner->Items.size(), 300u);
+}
+
+TEST(RecoveryHelper, StopRightAfterStartEndsTheScanBeforeItRuns) {
+  // The window closes just after "Search": the worker has not said it started, so the
+  // status still reads as before. Stop must still end it, at once.
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  StartSlowScan(helper);
+  const auto stopAt = std::chrono::steady_clock::now();
+  helper.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 1s);
+  const auto events = log.Snapshot();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "done"), 0);
+  EXPECT_GE(std::count(events.begin(), events.end(), "stopped"), 1);
+  EXPECT_EQ(helper.GetStatus(), stStopped);
+  EXPECT_EQ(helper.ScanThread, nullptr);
+}
+
+TEST(RecoveryHelper, ANewScanFreesThePreviousScanersRecords) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(2)), "a"));
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(3)), "b"));
+  helper.StartScan(0);
+  bridge.WaitServing([&] { return Ended(log.Snapshot()); });
+  ASSERT_NE(helper.Disks[0]->Scaner, nullptr);
+  log.Events.clear();
+  helper.StartScan(1);
+  EXPECT_EQ(helper.Disks[0]->Scaner, nullptr);
+  bridge.WaitServing([&] { return Ended(log.Snapshot()); });
+  EXPECT_EQ(helper.Disks[1]->Scaner->Items.size(), 3u);
+}
+
+TEST(RecoveryHelper, DrivesThatAreGoneOrCannotBeReadSayWhy) {
+  TempDir dir;
+  const std::string image = dir.Path() + "/card.img";
+  {
+    std::ofstream out(image, std::ios::binary);
+    const auto bytes = ManyFolders(1);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  ASSERT_EQ(helper.AddImage(image).size(), 1u);
+  ASSERT_EQ(helper.AddImage(image).size(), 1u);
+  EXPECT_EQ(helper.Disks.size(), 1u);  // the same volume is listed once
+
+  std::filesystem::remove(image);
+  helper.StartScan(0);
+  EXPECT_EQ(log.Events, (std::vector<std::string>{"error:Invalid disk partition."}));
+  EXPECT_EQ(helper.ScanThread, nullptr);
+  EXPECT_EQ(helper.GetStatus(), stStopped);
+
+  // A volume of an unknown file system.
+  log.Events.clear();
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(std::vector<std::byte>(65536)), "zeros"));
+  helper.StartScan(1);
+  bridge.WaitServing([&] { return Ended(log.Snapshot()); });
+  EXPECT_EQ(log.Events, (std::vector<std::string>{"start", "error:Can not get disk information."}));
+
+  // A source that exists but cannot be opened as a volume.
+  log.Events.clear();
+  TDriveCandidate folder;
+  folder.Location.Source = dir.Path();
+  folder.Name = "folder";
+  folder.Root = "folder/";
+  helper.AddDrive(folder);
+  helper.Disks[2]->FsKind = fkFat32;  // as if it had been a FAT volume when listed
+  helper.StartScan(2);
+  bridge.WaitServing([&] { return Ended(log.Snapshot()); });
+  ASSERT_EQ(log.Events.size(), 2u);
+  EXPECT_EQ(log.Events[1], "error:The volume can not be read: Is a directory.");
+}
+
+TEST(RecoveryHelper, SameImageNameTwiceGetsTwoRoots) {
+  TempDir a, b;
+  for (const TempDir* d : {&a, &b}) {
+    std::ofstream out(d->Path() + "/card.img", std::ios::binary);
+    const auto bytes = ManyFolders(1);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  helper.AddImage(a.Path() + "/card.img");
+  helper.AddImage(b.Path() + "/card.img");
+  ASSERT_EQ(helper.Disks.size(), 2u);
+  EXPECT_EQ(helper.Disks[0]->Root, "card.img/");
+  EXPECT_EQ(helper.Disks[1]->Root, "card.img (2)/");
+  // Each root opens its own image.
+  TVolumeLocation where;
+  ASSERT_TRUE(FindVolumeRoot("card.img (2)/x", where));
+  EXPECT_EQ(where.Source, b.Path() + "/card.img");
+}
+
+}  // namespace
+}  // namespace restovo
