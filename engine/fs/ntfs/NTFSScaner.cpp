@@ -164,7 +164,8 @@ void TNtfsScaner::Scan() {
   Slots.clear();
   RootItem = nullptr;
   std::array<std::byte, 512> boot{};
-  if (ReadVolume(Volume, boot.data(), 512, 0) != 512 || !ParseNtfsBootSector(boot, Geometry)) return;
+  GeometryValid = ReadVolume(Volume, boot.data(), 512, 0) == 512 && ParseNtfsBootSector(boot, Geometry);
+  if (!GeometryValid) return;
   ClusterSize = static_cast<std::uint32_t>(Geometry.ClusterBytes());
   if (StopRequested()) return;
 

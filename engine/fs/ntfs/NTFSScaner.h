@@ -17,8 +17,9 @@ class TNtfsScaner : public TDiskScaner {
 
   bool Prepare() override;
   void Scan() override;
+  // Only a boot sector that passed its checks gives a size: a refused one may hold anything.
   std::uint64_t DeclaredSize() const override {
-    return static_cast<std::uint64_t>(Geometry.TotalSectors * Geometry.BytesPerSector);
+    return GeometryValid ? static_cast<std::uint64_t>(Geometry.TotalSectors * Geometry.BytesPerSector) : 0;
   }
 
   // Where the $MFT's own data lies.
@@ -32,6 +33,7 @@ class TNtfsScaner : public TDiskScaner {
   bool ReadMftBytes(std::int64_t offset, std::int64_t size, std::byte* out) const;
 
   TNtfsGeometry Geometry;
+  bool GeometryValid = false;  // Geometry comes from a boot sector that passed its checks
   TMftInfo MftInfo;
   std::int64_t RecordCount = 0;
   // One entry per MFT record: the item made from it, or nullptr. Records of live files
