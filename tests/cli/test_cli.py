@@ -3,7 +3,6 @@
 
 Environment: RESTOVO_CLI (the program), RESTOVO_FIXTURES (the fixture folder).
 """
-import hashlib
 import json
 import os
 import re
@@ -14,30 +13,16 @@ import tempfile
 import time
 import unittest
 
+from cli_support import FIXTURES, fixture, sha256
+
 CLI = os.environ.get("RESTOVO_CLI", "restovo-cli")
-FIXTURES = os.environ.get("RESTOVO_FIXTURES", "fixtures")
 ORIGINALS = "/usr/share/forensics-samples/original-files"
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def fixture(name):
-    path = os.path.join(FIXTURES, name)
-    if not os.path.exists(path):
-        raise unittest.SkipTest("fixture missing: " + path)
-    return path
 
 
 def run(*args, **kw):
     env = dict(os.environ, TZ="UTC")
     return subprocess.run([CLI, *args], capture_output=True, text=True, env=env, timeout=300, **kw)
-
-
-def sha256(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            h.update(block)
-    return h.hexdigest()
 
 
 def scan_json(image, *extra):

@@ -9,38 +9,22 @@ RESTOVO_SANITIZE (1 when the program is built with AddressSanitizer; guessed fro
 binary when unset).
 """
 import collections
-import hashlib
 import json
 import os
 import tempfile
 import unittest
 
 from cli_child import CLI, MEMORY_LIMIT, SANITIZED, crash_of, run_limited
+from cli_support import fixture, sha256
 
-FIXTURES = os.environ.get("RESTOVO_FIXTURES", "fixtures")
 # A hang guard, not a speed test: each of these images scans in well under a second.
 HANG_GUARD = 60
-
-
-def fixture(name):
-    path = os.path.join(FIXTURES, name)
-    if not os.path.exists(path):
-        raise unittest.SkipTest("fixture missing: " + path)
-    return path
 
 
 def manifest(image):
     with open(fixture(image.replace(".img", ".manifest.tsv"))) as f:
         rows = [line.rstrip("\n").split("\t") for line in f if line.strip()]
     return {path: (int(size), digest) for path, size, digest in rows}
-
-
-def sha256(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            h.update(block)
-    return h.hexdigest()
 
 
 def run(*args, timeout=HANG_GUARD):

@@ -29,9 +29,9 @@ import time
 import unittest
 
 from cli_child import MEMORY_LIMIT, SANITIZED, crash_of, run_limited
+from cli_support import FIXTURES
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-FIXTURES = os.environ.get("RESTOVO_FIXTURES", "fixtures")
 SEED = int(os.environ.get("RESTOVO_MUTATION_SEED", "20240615"))
 COUNT = int(os.environ.get("RESTOVO_MUTATION_COUNT", "300"))
 ONLY = [int(n) for n in os.environ.get("RESTOVO_MUTATION_ONLY", "").replace(",", " ").split()]
