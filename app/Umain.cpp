@@ -43,6 +43,7 @@
 #include "DeviceMonitor.h"
 #include "recovery/Destination.h"
 #include "recovery/FileCategories.h"
+#include "recovery/RecycleBin.h"
 #include "FileListModel.h"
 #include "PreviewPanel.h"
 #include "AppPaths.h"

@@ -1,9 +1,6 @@
-// What kind of file a found record is (pictures, music, films, documents, archives,
-// mail), and the names recycled files had before they went to the recycle bin.
+// What kind of file a found record is: pictures, music, films, documents, archives, mail.
 #pragma once
 
-#include <cstddef>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -28,11 +25,5 @@ AFilterResult CreateCategories();
 // contains it (without the dot) anywhere, so ".ocx" is a document (inside "*.docx") and
 // ".mpe" a video (inside "*.mpeg").
 int CategoryOf(const AFilterResult& categories, const std::string& name);
-
-// The original file name kept in a recycle-bin information record ("$I..." file): the
-// path's last part. Both record versions: version 1 stores the path at offset 24, version
-// 2 (written by current systems) a 4-byte character count at 24 and the path at 28.
-// Empty when the record holds no path.
-std::string ReadRecycleInfoName(std::span<const std::byte> content);
 
 }  // namespace restovo

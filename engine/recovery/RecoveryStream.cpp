@@ -6,6 +6,7 @@
 
 #include "fs/fat/FatScaner.h"
 #include "fs/ntfs/Lznt1.h"
+#include "fs/ntfs/NtfsDataInfo.h"
 #include "fs/ntfs/NTFSScaner.h"
 
 namespace restovo {

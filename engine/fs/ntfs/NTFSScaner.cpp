@@ -6,6 +6,8 @@
 #include <memory>
 #include <span>
 
+#include "fs/ntfs/NtfsDataInfo.h"
+
 namespace restovo {
 
 namespace {

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 
+#include "fs/ntfs/NtfsDataInfo.h"
+
 namespace restovo {
 
 bool TVolumeBitmap::InUse(std::int64_t cluster) const {

@@ -13,17 +13,6 @@
 
 namespace restovo {
 
-// Hung on items whose data is compressed, sparse or encrypted, or not initialized to its
-// end: their holes are no loss, and the content stream must know how to read them.
-struct TNtfsDataInfo : TFsRecord {
-  static constexpr std::uint16_t kCompressed = 0x0001;
-  static constexpr std::uint16_t kEncrypted = 0x4000;
-  static constexpr std::uint16_t kSparse = 0x8000;
-  std::uint16_t Flags = 0;
-  std::uint8_t CompressionUnit = 0;
-  std::int64_t InitializedSize = -1;  // -1: the whole data size is initialized
-};
-
 // One bit per cluster, least significant bit first; 1 = in use. Clusters past its end
 // count as free.
 class TVolumeBitmap {

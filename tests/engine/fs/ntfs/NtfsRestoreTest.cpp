@@ -5,8 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ImageChecks.h"
+#include "fs/ntfs/NtfsDataInfo.h"
 #include "fs/ntfs/NTFSScaner.h"
+#include "ImageChecks.h"
 #include "recovery/RecoveryHelper.h"
 #include "recovery/RecoveryStream.h"
 #include "TestSupport.h"

@@ -6,7 +6,8 @@
 #include <deque>
 #include <random>
 
-#include "recovery/MapList.h"
+#include "fs/ntfs/NtfsDataInfo.h"
+#include "support/MapList.h"
 
 namespace restovo {
 namespace {

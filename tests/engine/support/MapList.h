@@ -1,5 +1,6 @@
-// A fixed-size chained hash table from UTF-8 strings to 64-bit values, and the counter map
-// the NTFS scanner uses to see how many found files claim each cluster.
+// A fixed-size chained hash table from UTF-8 strings to 64-bit values, and a counter map
+// on it. The NTFS shared-cluster verdict is defined by counting the files that claim each
+// cluster; the tests count that way with this map to check the run sweep the engine uses.
 #pragma once
 
 #include <cstdint>

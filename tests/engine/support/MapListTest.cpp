@@ -1,4 +1,4 @@
-#include "recovery/MapList.h"
+#include "support/MapList.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
