@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cctype>
@@ -54,11 +53,8 @@ std::uint32_t ReadDriveType(const TVolumeLocation& location) {
   struct stat st {};
   if (::stat(location.Source.c_str(), &st) != 0) return dtNoRootDir;
   if (!S_ISBLK(st.st_mode)) return dtImage;
-  std::error_code ec;
-  const auto dir = std::filesystem::canonical("/sys/dev/block/" + std::to_string(major(st.st_rdev)) +
-                                                  ":" + std::to_string(minor(st.st_rdev)),
-                                              ec);
-  return ec ? dtFixed : DriveTypeFromSysfs(dir.string());
+  const std::string dir = SysfsBlockDir(TSystemPaths{}, st.st_rdev);
+  return dir.empty() ? dtFixed : DriveTypeFromSysfs(dir);
 }
 
 }  // namespace

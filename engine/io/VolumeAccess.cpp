@@ -4,15 +4,15 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
+
+#include "platform/SystemTables.h"
 
 namespace restovo {
 
@@ -66,17 +66,6 @@ std::mutex RootsLock;
 std::map<std::string, TVolumeLocation>& Roots() {
   static std::map<std::string, TVolumeLocation> roots;
   return roots;
-}
-
-// /dev node of the block device whose number is dev, found through sysfs.
-std::string BlockDevicePath(dev_t dev) {
-  std::ifstream uevent("/sys/dev/block/" + std::to_string(major(dev)) + ":" +
-                       std::to_string(minor(dev)) + "/uevent");
-  std::string line;
-  while (std::getline(uevent, line)) {
-    if (line.rfind("DEVNAME=", 0) == 0) return "/dev/" + line.substr(8);
-  }
-  return {};
 }
 
 }  // namespace
@@ -180,7 +169,7 @@ TVolumeHandle OpenVolumeForPath(const std::string& path) {
     invalid.OpenError = errno;
     return invalid;
   }
-  location.Source = BlockDevicePath(st.st_dev);
+  location.Source = BlockDeviceNode(TSystemPaths{}, st.st_dev);
   if (location.Source.empty()) {
     TVolumeHandle invalid;
     invalid.OpenError = ENODEV;

@@ -14,6 +14,7 @@ inline constexpr const char* kSameVolumeText =
 // Empty when restored files may be written below destDir; otherwise the reason they may
 // not: the folder lies on the scanned volume (the same device, a loop device backing the
 // scanned image, a partition overlapping it) or inside its mount point.
-std::string CheckRestoreDestination(const TDiskObject& disk, const std::string& destDir);
+std::string CheckRestoreDestination(const TDiskObject& disk, const std::string& destDir,
+                                    const TSystemPaths& paths = {});
 
 }  // namespace restovo

@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "io/BlockProbe.h"
 #include "volume/BootSector.h"
@@ -34,35 +32,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFirstLine(const fs::path& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
 std::string Upper(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return s;
-}
-
-// mountinfo escapes space, tab, newline and backslash as octal.
-std::string UnescapeMountPath(const std::string& raw) {
-  std::string out;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '\\' && i + 3 < raw.size() &&
-        std::isdigit(static_cast<unsigned char>(raw[i + 1])) &&
-        std::isdigit(static_cast<unsigned char>(raw[i + 2])) &&
-        std::isdigit(static_cast<unsigned char>(raw[i + 3]))) {
-      out.push_back(static_cast<char>((raw[i + 1] - '0') * 64 + (raw[i + 2] - '0') * 8 +
-                                      (raw[i + 3] - '0')));
-      i += 3;
-    } else {
-      out.push_back(raw[i]);
-    }
-  }
-  return out;
 }
 
 std::string UnreadableReason(int error) {
@@ -103,15 +76,16 @@ void DescribeVolume(TDriveCandidate& c) {
 }
 
 // What udev recorded about a device, for users who may not read it themselves.
-void DescribeFromUdev(TDriveCandidate& c, const std::string& udevData, const std::string& devNo) {
-  std::ifstream in(udevData + "/b" + devNo);
+void DescribeFromUdev(TDriveCandidate& c, const TSystemPaths& paths, const std::string& devNo) {
+  const auto properties = ReadUdevProperties(paths, devNo);
+  auto property = [&](const char* key) {
+    const auto it = properties.find(key);
+    return it == properties.end() ? std::string() : it->second;
+  };
   TBlkidInfo info;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("E:ID_FS_TYPE=", 0) == 0) info.Type = line.substr(13);
-    if (line.rfind("E:ID_FS_VERSION=", 0) == 0) info.Version = line.substr(16);
-    if (line.rfind("E:ID_FS_LABEL=", 0) == 0) info.Label = line.substr(14);
-  }
+  info.Type = property("ID_FS_TYPE");
+  info.Version = property("ID_FS_VERSION");
+  info.Label = property("ID_FS_LABEL");
   if (info.Type.empty()) return;
   c.FileSystem = FileSystemNameFromBlkid(info);
   c.Label = info.Label;
@@ -129,15 +103,9 @@ bool IsOfferedFileSystem(const std::string& fileSystemName) {
 
 std::map<std::string, std::string> ReadMountPoints(const std::string& mountInfoPath) {
   std::map<std::string, std::string> mounts;
-  std::ifstream in(mountInfoPath);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, devNo, root, mountPoint;
-    if (!(fields >> id >> parent >> devNo >> root >> mountPoint)) continue;
+  for (TMountEntry& entry : ReadMountInfo(mountInfoPath)) {
     // Only a mount of the whole file system says where its root is.
-    if (root != "/") continue;
-    mounts.emplace(devNo, UnescapeMountPath(mountPoint));
+    if (entry.Root == "/") mounts.emplace(entry.DevNo, std::move(entry.MountPoint));
   }
   return mounts;
 }
@@ -149,7 +117,7 @@ std::uint32_t DriveTypeFromSysfs(const std::string& sysDeviceDir) {
   if (diskName.rfind("loop", 0) == 0) return dtImage;
   if (diskName.rfind("sr", 0) == 0) return dtOptical;
   if (diskName.rfind("ram", 0) == 0 || diskName.rfind("zram", 0) == 0) return dtRamDisk;
-  if (ReadFirstLine(disk / "removable") == "1") return dtRemovable;
+  if (ReadFirstLine((disk / "removable").string()) == "1") return dtRemovable;
   // Card readers and USB disks often report removable 0; their bus tells.
   const std::string where = disk.string();
   if (where.find("/usb") != std::string::npos || where.find("/mmc") != std::string::npos ||
@@ -183,14 +151,9 @@ std::vector<TDriveCandidate> ListBlockDevices(const TSystemPaths& paths) {
         hasPartitions |= fs::exists(sub.path() / "partition");
       if (hasPartitions) continue;
     }
-    std::uint64_t sectors = 0;
-    try {
-      sectors = std::stoull(ReadFirstLine(dir / "size"));
-    } catch (...) {
-      continue;
-    }
+    const std::uint64_t sectors = ReadNumberFile((dir / "size").string());
     if (sectors == 0) continue;  // empty card reader slots, unused loop devices
-    const std::string devNo = ReadFirstLine(dir / "dev");
+    const std::string devNo = ReadFirstLine((dir / "dev").string());
     TDriveCandidate c;
     c.Name = name;
     c.Location.Source = paths.DevDir + "/" + name;
@@ -200,7 +163,7 @@ std::vector<TDriveCandidate> ListBlockDevices(const TSystemPaths& paths) {
     if (auto it = mounts.find(devNo); it != mounts.end()) c.MountPoint = it->second;
     c.Root = DriveRootFor(c.Name, c.MountPoint);
     DescribeVolume(c);
-    if (c.FileSystem.empty() && c.OpenError != 0) DescribeFromUdev(c, paths.UdevData, devNo);
+    if (c.FileSystem.empty() && c.OpenError != 0) DescribeFromUdev(c, paths, devNo);
     out.push_back(std::move(c));
   }
   return out;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/VolumeAccess.h"
+#include "platform/SystemTables.h"
 
 namespace restovo {
 
@@ -24,14 +25,6 @@ enum TDriveType : std::uint32_t {
 };
 
 const char* DriveTypeText(std::uint32_t type);
-
-// Where the system tables are read; tests point these at fixtures.
-struct TSystemPaths {
-  std::string SysClassBlock = "/sys/class/block";
-  std::string MountInfo = "/proc/self/mountinfo";
-  std::string DevDir = "/dev";
-  std::string UdevData = "/run/udev/data";
-};
 
 // One volume found on a device or in an image, offered for scanning or not.
 struct TDriveCandidate {
