@@ -21,6 +21,7 @@
 #include "UCheckNewThread.h"
 #include "WebServices.h"
 #include "recovery/RecoveryHelper.h"
+#include "recovery/ResultFilter.h"
 #include "TTarnMessageBox.h"
 #include "TTarnWindow.h"
 #include "UProgressModal.h"
@@ -273,6 +274,7 @@ class TFrmFRMain final : public TTarnWindow {
   std::unique_ptr<TQtBridge> Bridge;
   std::unique_ptr<TRecoveryHelper> Helper;
   std::unique_ptr<TFileInfo> AllFilesRecord;
+  TResultFilter ResultFilter;
   TDeviceMonitor* Monitor = nullptr;
 
   QWidget* pnlcontent = nullptr;

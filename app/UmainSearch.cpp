@@ -11,8 +11,6 @@
 #include "RestovoStyle.h"
 #include "TTarnSearchBox.h"
 #include "UmainShared.h"
-#include "recovery/FileCategories.h"
-#include "recovery/Wildcard.h"
 
 namespace restovo {
 
@@ -63,17 +61,11 @@ void TFrmFRMain::cmbsearchExtraBtnClick() {
 
 void TFrmFRMain::ApplyKeywordFilter() {
   FilteredList = CurrentList;
-  const QString keyword = cmbsearch->Text().trimmed();
-  if (!Filtering && !keyword.isEmpty() && keyword != u"File or folder name") {
+  const std::string keyword = cmbsearch->Text().trimmed().toStdString();
+  if (!Filtering && TResultFilter::KeywordNarrows(keyword)) {
     ShowStatus(Tr("FileRecovery", "Filtering", "Filtering.."));
     Filtering = true;
-    // A keyword with "(" or a character no file name holds shows the whole view.
-    const std::string k = keyword.toStdString();
-    try {
-      if (!keyword.contains(QLatin1Char('(')) && IsFilterTextValid(k)) FilteredList = FilterByPatterns(k, CurrentList);
-    } catch (const std::exception&) {
-      FilteredList = CurrentList;
-    }
+    FilteredList = TResultFilter::ByKeyword(keyword, CurrentList);
     Filtering = false;
   }
   UpdateActionState();
@@ -82,18 +74,11 @@ void TFrmFRMain::ApplyKeywordFilter() {
 
 void TFrmFRMain::ApplyCategoryFilter() {
   const int k = CategoryIndex();
-  if (k < 0 || k >= catAllFiles) {
+  if (!TResultFilter::IsNarrowingCategory(k)) {
     ApplyKeywordFilter();
     return;
   }
-  // Folders stay, so the user can still walk down; files only of the chosen category.
-  TFileItems kept;
-  kept.reserve(CurrentList.size());
-  for (TFileInfo* record : CurrentList) {
-    if (!record) continue;
-    if (record->IsFolder || CategoryOf(Categories, record->Name) == k) kept.push_back(record);
-  }
-  CurrentList = std::move(kept);
+  CurrentList = ResultFilter.ByCategory(k, CurrentList);
 }
 
 void TFrmFRMain::BuildEditMenu() {
