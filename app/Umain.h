@@ -3,7 +3,6 @@
 // and is the only user of the engine's records.
 #pragma once
 
-#include <QEvent>
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
@@ -22,6 +21,7 @@
 #include "UCheckNewThread.h"
 #include "WebServices.h"
 #include "recovery/RecoveryHelper.h"
+#include "recovery/ResultFilter.h"
 #include "TTarnMessageBox.h"
 #include "TTarnWindow.h"
 #include "UProgressModal.h"
@@ -49,24 +49,6 @@ class TQtBridge;
 class TTarnDirectCombobox;
 class TTarnSearchBox;
 
-// The window's private progress message: wParam kScanProgressTag, lParam the percentage.
-constexpr int WM_SCANPROGRESS = 5120;
-constexpr int kScanProgressTag = 5121;
-// The device-change message and its two meaningful wParam values.
-constexpr int WM_DEVICECHANGE = 537;
-constexpr int DBT_DEVICEARRIVAL = 0x8000;
-constexpr int DBT_DEVICEREMOVECOMPLETE = 0x8004;
-
-class TWindowMessage final : public QEvent {
- public:
-  static QEvent::Type EventType();
-  TWindowMessage(int message, qint64 wParam, qint64 lParam)
-      : QEvent(EventType()), Message(message), WParam(wParam), LParam(lParam) {}
-  int Message;
-  qint64 WParam;
-  qint64 LParam;
-};
-
 struct TMainWindowOptions {
   // The machine's block devices in the drive box (tests leave them out).
   bool ListMachineDrives = true;
@@ -87,10 +69,6 @@ struct TMainWindowOptions {
   // The machine's installation-identity file; empty for the usual one.
   QString InstallIdFile;
 };
-
-// The restore's private progress message, posted from the worker; the name and percentage
-// wait in the window.
-constexpr int WM_RESTOREPROGRESS = 5122;
 
 class TFrmFRMain final : public TTarnWindow {
   Q_OBJECT
@@ -119,8 +97,14 @@ class TFrmFRMain final : public TTarnWindow {
   void ScanStopped();
   void ScanFailed();
 
-  void WMScanProgress(qint64 wParam, qint64 lParam);
-  void WMDeviceChange(qint64 wParam);
+  // The scan's progress on the dialog's bar, which only moves forward; nothing once the
+  // dialog is gone. Reached from the worker through ScanProgressed.
+  void ShowScanProgress(int percent);
+  // A block device came or went: the drive box follows, at once or after the running scan
+  // or restore.
+  void DevicesChanged();
+  // The device monitor whose arrivals and removals the window follows.
+  void WatchDevices(TDeviceMonitor* monitor);
 
   // Results.
   void ClearResults();
@@ -252,8 +236,12 @@ class TFrmFRMain final : public TTarnWindow {
   // What the file manager was last asked to show (an item to select, or a folder).
   QString LastRevealed;
 
+ signals:
+  // Sent on the worker, received on the main thread through the event loop.
+  void ScanProgressed(int percent);
+  void RestoreProgressWaiting();
+
  protected:
-  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -278,7 +266,7 @@ class TFrmFRMain final : public TTarnWindow {
   void SetBusyCursor(bool busy);
   void RevealInFileManager(const QString& path, bool select);
   void ReportRestoreFailures(QString text, TMsgKind kind);
-  void WMRestoreProgress();
+  void ShowRestoreProgress();
 
   TMainWindowOptions Options;
   bool StatusShowsCount = false;
@@ -286,6 +274,7 @@ class TFrmFRMain final : public TTarnWindow {
   std::unique_ptr<TQtBridge> Bridge;
   std::unique_ptr<TRecoveryHelper> Helper;
   std::unique_ptr<TFileInfo> AllFilesRecord;
+  TResultFilter ResultFilter;
   TDeviceMonitor* Monitor = nullptr;
 
   QWidget* pnlcontent = nullptr;

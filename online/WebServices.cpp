@@ -1,15 +1,12 @@
 #include "WebServices.h"
 
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
+#include <utility>
 
 #include "IniFile.h"
+#include "ServiceHttp.h"
 #include "Services.h"
 
 namespace restovo {
@@ -54,32 +51,9 @@ QUrl DefaultNewsPageUrl(const TServiceHosts& hosts) {
 }
 
 QByteArray HttpGetBytes(const QUrl& url, bool& ok, int timeoutMs) {
-  ok = false;
-  if (url.isEmpty() || !url.isValid()) return {};
-  // One manager per call and thread: the workers share nothing.
-  QNetworkAccessManager manager;
-  QNetworkRequest request(url);
-  request.setRawHeader("Accept-Charset", "utf-8");
-  request.setRawHeader("User-Agent", QByteArray());
-  request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-  request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-  request.setTransferTimeout(timeoutMs);
-  QNetworkReply* reply = manager.get(request);
-  QEventLoop loop;
-  QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-  // The whole call, connection included, ends by the time-out.
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-  deadline.start(timeoutMs);
-  if (!reply->isFinished()) loop.exec();
-  QByteArray body;
-  if (reply->error() == QNetworkReply::NoError) {
-    body = reply->readAll();
-    ok = true;
-  }
-  delete reply;
-  return body;
+  THttpAnswer answer = HttpGet(url, {timeoutMs, timeoutMs});
+  ok = answer.Ok;
+  return std::move(answer.Body);
 }
 
 QString HttpGetText(const QUrl& url, int timeoutMs) {

@@ -1,5 +1,5 @@
-// The calls to the vendor's web services: where they are, the one HTTP fetch every call
-// goes through, and what the update and news answers say. Nothing here blocks the window:
+// The calls to the vendor's web services: where they are, the text and picture fetches,
+// and what the update and news answers say. Nothing here blocks the window:
 // the fetches run on the online workers.
 #pragma once
 
@@ -35,11 +35,10 @@ QUrl DefaultNewsPageUrl(const TServiceHosts& hosts);
 // Every call waits at most this long for its answer.
 inline constexpr int kServiceTimeoutMs = 15000;
 
-// GET of a text: the body up to its end or its first zero byte, read as UTF-8; empty on
-// any failure (no network, refused, an error status, a time-out, a read error). Asks for
-// UTF-8, never answers from a cache nor stores in one, and sends no user agent. Runs on
-// the calling thread, which it blocks until the answer or the time-out: call it on a
-// worker. An empty address gives an empty text at once.
+// GET of a text through HttpGet (ServiceHttp.h): the body up to its end or its first zero
+// byte, read as UTF-8; empty on any failure (no network, refused, an error status, a
+// time-out, a read error). Runs on the calling thread, which it blocks until the answer
+// or the time-out: call it on a worker. An empty address gives an empty text at once.
 QString HttpGetText(const QUrl& url, int timeoutMs = kServiceTimeoutMs);
 // The same GET for any body (a picture): `ok` is false on any failure.
 QByteArray HttpGetBytes(const QUrl& url, bool& ok, int timeoutMs = kServiceTimeoutMs);

@@ -1,20 +1,15 @@
 #include "uInstallStatus.h"
 
-#include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
+#include "ServiceHttp.h"
 
 namespace restovo {
 
 namespace {
 
-// The statistics service tells products apart by the browser they claim to be.
-constexpr char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; Maxthon)";
 // Its parser expects the type exactly as the first product sent it, blank included.
 constexpr char kFormContentType[] = "application/x-www-form-urlencoded ";
 constexpr int kTransferTimeoutMs = 5000;
+// The transfer time-out restarts with every byte; the deadline ends a slow trickle too.
 constexpr int kDeadlineMs = 15000;
 
 QByteArray Field(const char* name, const QString& value) {
@@ -38,23 +33,8 @@ TPostInstallStatus::TPostInstallStatus(const QUrl& address, const QByteArray& bo
 }
 
 void TPostInstallStatus::run() {
-  QNetworkAccessManager manager;
-  QNetworkRequest request(Address);
-  request.setRawHeader("Content-Type", kFormContentType);
-  request.setRawHeader("User-Agent", kUserAgent);
-  request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-  request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-  request.setTransferTimeout(kTransferTimeoutMs);
-  QNetworkReply* reply = manager.post(request, Body);
-  QEventLoop loop;
-  QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-  // The transfer time-out restarts with every byte; the deadline ends a slow trickle too.
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-  deadline.start(kDeadlineMs);
-  if (!reply->isFinished()) loop.exec();
-  delete reply;
+  // The answer says nothing the program would act on.
+  HttpPost(Address, kFormContentType, Body, {kTransferTimeoutMs, kDeadlineMs});
 }
 
 QThread* PostInstallStatus(const TServiceHosts& hosts, int productId, const QString& version,

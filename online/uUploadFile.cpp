@@ -1,14 +1,12 @@
 #include "uUploadFile.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpMultiPart>
 #include <QMimeDatabase>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
+
+#include "ServiceHttp.h"
 
 namespace restovo {
 
@@ -31,7 +29,6 @@ QString PostFile(const QUrl& address, const QString& path) {
     delete file;
     return {};
   }
-  QNetworkAccessManager manager;
   auto* multi = new QHttpMultiPart(QHttpMultiPart::FormDataType);
   file->setParent(multi);
   QHttpPart part;
@@ -46,25 +43,9 @@ QString PostFile(const QUrl& address, const QString& path) {
                  QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name());
   part.setBodyDevice(file);
   multi->append(part);
-
-  QNetworkRequest request(address);
-  request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(TUploadThread::kUserAgent));
-  request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-  request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-  request.setTransferTimeout(TUploadThread::kTransferTimeoutMs);
-  QNetworkReply* reply = manager.post(request, multi);
-  multi->setParent(reply);
-  QEventLoop loop;
-  QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-  deadline.start(TUploadThread::kDeadlineMs);
-  if (!reply->isFinished()) loop.exec();
-  QString text;
-  if (reply->error() == QNetworkReply::NoError) text = QString::fromUtf8(reply->readAll());
-  delete reply;
-  return text;
+  const THttpAnswer answer =
+      HttpPostMultipart(address, multi, {TUploadThread::kTransferTimeoutMs, TUploadThread::kDeadlineMs});
+  return answer.Ok ? QString::fromUtf8(answer.Body) : QString();
 }
 
 }  // namespace restovo

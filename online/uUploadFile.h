@@ -17,7 +17,6 @@ class TUploadThread final : public QThread {
   static constexpr int kTransferTimeoutMs = 10000;
   // A slow but moving upload of the largest file allowed still ends within this.
   static constexpr int kDeadlineMs = 120000;
-  static constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; Maxthon)";
 
   TUploadThread(const QUrl& address, const QString& path, QObject* parent = nullptr);
   void Launch();

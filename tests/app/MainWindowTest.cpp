@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <functional>
 
+#include "DeviceMonitor.h"
 #include "FileListModel.h"
 #include "RestovoStyle.h"
 #include "TTarnDirectCombobox.h"
@@ -71,20 +72,22 @@ class MainWindowTest : public QObject {
     w.ScanStarted();
     QProgressBar* bar = w.ProgressModal()->pb1;
     struct Step {
-      qint64 tag, percent;
+      int percent;
       int expected;
     };
-    const Step steps[] = {{kScanProgressTag, 40, 40}, {kScanProgressTag, 30, 40}, {1234, 90, 40},
-                          {kScanProgressTag, 41, 41}};
+    const Step steps[] = {{40, 40}, {30, 40}, {41, 41}};
     for (const Step& s : steps) {
-      QCoreApplication::postEvent(&w, new TWindowMessage(WM_SCANPROGRESS, s.tag, s.percent));
+      // Queued as from the worker: nothing moves before the event loop runs.
+      const int before = bar->value();
+      emit w.ScanProgressed(s.percent);
+      QCOMPARE(bar->value(), before);
       QCoreApplication::processEvents();
       QCOMPARE(bar->value(), s.expected);
     }
-    // After the dialog is gone, late messages are ignored.
+    // After the dialog is gone, late reports are ignored.
     w.CancelOperation();
     QVERIFY(!w.ProgressModal()->isVisible());
-    w.WMScanProgress(kScanProgressTag, 99);
+    w.ShowScanProgress(99);
     QCOMPARE(bar->value(), 41);
     // The worker's report becomes a percentage within 0 to 100: a total of 0 gives 0, a
     // position past the total 100.
@@ -242,9 +245,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.OpenImage(Fixture("fat16.img")), 1);
     QCOMPARE(w.DriveBox()->currentIndex(), 1);
     const QString chosen = w.DriveBox()->currentText();
-    for (qint64 wParam : {qint64(DBT_DEVICEARRIVAL), qint64(DBT_DEVICEREMOVECOMPLETE), qint64(7)}) {
-      QCoreApplication::postEvent(&w, new TWindowMessage(WM_DEVICECHANGE, wParam, 0));
-      QCoreApplication::processEvents();
+    // The monitor's own signals, as udev would make it send them.
+    auto* monitor = new TDeviceMonitor(&w);
+    w.WatchDevices(monitor);
+    QSignalSpy filled(w.DriveBox(), &QComboBox::currentIndexChanged);
+    for (const auto signal : {&TDeviceMonitor::DeviceArrived, &TDeviceMonitor::DeviceRemoved}) {
+      const qsizetype before = filled.count();
+      emit (monitor->*signal)();
+      QVERIFY(filled.count() > before);  // the box was filled again
       QCOMPARE(w.DriveBox()->count(), 2);
       QCOMPARE(w.DriveBox()->currentText(), chosen);
     }
