@@ -149,6 +149,7 @@ void TDiskScaner::Scan() {
   Clear();
   Stop = false;
   FailedReads = UnreadBytes = MissingTail = 0;
+  FailureText.clear();
   Volume.ResetReadStats();
 }
 

@@ -116,8 +116,13 @@ class TDiskScaner {
   void NoteScanReads();
   // The size the volume's boot sector gives it; 0 when unknown.
   virtual std::uint64_t DeclaredSize() const { return 0; }
+  // Why the last scan could not be done at all (its metadata unreadable, or not what the
+  // boot sector says); empty when it ran. A scan that failed found nothing to trust.
+  const std::string& Failure() const { return FailureText; }
 
  protected:
+  // Ends the scan as a failure: the scanner returns right after.
+  void Fail(std::string text) { FailureText = std::move(text); }
   bool StopRequested() const { return Stop.load(std::memory_order_relaxed); }
   // A new zeroed record owned by this scanner until it is destroyed.
   TFileInfo* NewRecord() { return Records.New(); }
@@ -125,6 +130,7 @@ class TDiskScaner {
 
  private:
   bool Filter = true;
+  std::string FailureText;
   TFileInfoStore Records;
 };
 

@@ -190,6 +190,10 @@ void TRecoveryHelper::RunScan(TDiskObject* disk) {
     };
     disk->Scaner->Scan();
     disk->Scaner->NoteScanReads();
+    if (!disk->Scaner->Failure().empty()) {
+      ScanError(disk->Scaner->Failure());
+      return;
+    }
   } catch (const std::exception& e) {
     ScanError(disk->IsDriveValid() ? e.what() : kInvalidDiskText);
     return;
