@@ -114,9 +114,6 @@ class TFrmFRMain final : public TTarnWindow {
   void ShowFolderContent(const TFileItems& list);
   void SelectTreeNodeOf(TFileInfo* record);
   void SortIntoCategories();
-  // The name a recycled "$R..." file had, from its "$I..." record; the name itself when
-  // there is none or it cannot be read.
-  std::string RecycledOriginalName(const std::string& name);
 
   // The search box: category choices, keyword and category filters, its edit menu.
   void FillCategoryChoices();
@@ -225,7 +222,6 @@ class TFrmFRMain final : public TTarnWindow {
   TFileItems FilteredList;
   bool Filtering = false;
   TFileItems RestoreList;
-  TFileItems RecycleInfoList;
   AFilterResult Categories = CreateCategories();
   QPersistentModelIndex ActiveTreeNode;
   // Sort state of each header item: 0 none, 1, 2.

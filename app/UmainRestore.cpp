@@ -23,6 +23,7 @@
 #include "UProgressModal.h"
 #include "UmainShared.h"
 #include "recovery/Destination.h"
+#include "recovery/RestoreSelection.h"
 
 namespace restovo {
 
@@ -60,7 +61,7 @@ bool TFrmFRMain::BrowseForFolder(const QString& title, QString& path) {
 
 bool TFrmFRMain::RestoreTo(const QString& dir, const TFileItems& records, bool withDialog) {
   if (IsBusy()) return false;
-  TDiskObject* disk = Helper->CurrentDisk;
+  TDiskObject* disk = Helper->CurrentDisk();
   if (!disk || dir.isEmpty() || !disk->Scaner) {
     TTarnMessageBox::Show(this, mkError, QStringLiteral("Error"), QStringLiteral("The path is invalid."), mbOK);
     return false;
@@ -72,9 +73,8 @@ bool TFrmFRMain::RestoreTo(const QString& dir, const TFileItems& records, bool w
             mbOK);
     return false;
   }
-  RestoreList.clear();
-  for (TFileInfo* record : records)
-    if (record) RestoreList.push_back(record);
+  // A file picked together with its folder is written once, with the folder.
+  RestoreList = SelectPicked(records).Top;
   if (RestoreList.empty()) return false;
   RestoreDir = dir;
   if (withDialog) {
@@ -85,7 +85,7 @@ bool TFrmFRMain::RestoreTo(const QString& dir, const TFileItems& records, bool w
     FrmProgressModal->show();
     FrmProgressModal->raise();
   }
-  Helper->Threaded = true;
+  Helper->SetThreaded(true);
   Helper->Restore(RestoreList, destination);
   // The pointer says "working" at once, not only when the worker reports its start.
   SetBusyCursor(true);
@@ -140,7 +140,7 @@ void TFrmFRMain::RestoreFinished() {
   // A stopped restore reports its end too, before the stop itself: that is no completion.
   if (Helper->IsStopRequested()) return;
   // The worker waits for this handler: the messages come once it has returned.
-  const TRestoreReport report = Helper->LastRestore;
+  const TRestoreReport report = Helper->LastRestore();
   const TFileItems restored = RestoreList;
   const QString dir = RestoreDir;
   QTimer::singleShot(0, this, [this, report, restored, dir] {
@@ -161,7 +161,7 @@ void TFrmFRMain::RestoreFinished() {
 }
 
 void TFrmFRMain::ReportRestoreFailures(QString text, TMsgKind kind) {
-  const std::vector<TRestoreFailure>& failures = Helper->LastRestore.Failures;
+  const std::vector<TRestoreFailure>& failures = Helper->LastRestore().Failures;
   if (!failures.empty()) {
     if (!text.isEmpty()) text += QStringLiteral("\n\n");
     text += Tr("Message", "RestoreFailures", "%d of the files could not be restored as they were:")

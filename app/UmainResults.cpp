@@ -23,7 +23,6 @@
 #include "TTarnDirectCombobox.h"
 #include "UProgressModal.h"
 #include "UmainShared.h"
-#include "recovery/RecycleBin.h"
 
 namespace restovo {
 
@@ -34,7 +33,6 @@ void TFrmFRMain::ClearResults() {
   ActiveTreeNode = QPersistentModelIndex();
   CurrentList.clear();
   FilteredList.clear();
-  RecycleInfoList.clear();
   // What the preview shows came from the records being let go.
   pnlpreview->Clear();
   for (TFilterResult& c : Categories) c.Files.clear();
@@ -43,8 +41,7 @@ void TFrmFRMain::ClearResults() {
 }
 
 void TFrmFRMain::AddFolderNodes(QStandardItem* parentNode, TFileInfo* folder) {
-  // Iterative, so a deep tree cannot overflow the stack. Files get no node; those whose
-  // names begin with "$I" are the recycle bin's records of original names.
+  // Iterative, so a deep tree cannot overflow the stack. Files get no node.
   std::vector<std::pair<QStandardItem*, TFileInfo*>> pending{{parentNode, folder}};
   const std::string recycleBin = Tr("FileRecovery", "RecycleBin", "Recycle Bin").toStdString();
   while (!pending.empty()) {
@@ -54,10 +51,7 @@ void TFrmFRMain::AddFolderNodes(QStandardItem* parentNode, TFileInfo* folder) {
     std::vector<std::pair<QStandardItem*, TFileInfo*>> below;
     for (TFileInfo* child : *record->Children) {
       if (!child) continue;
-      if (!child->IsFolder) {
-        if (child->Name.starts_with("$I")) RecycleInfoList.push_back(child);
-        continue;
-      }
+      if (!child->IsFolder) continue;
       std::string upper = child->Name;
       std::transform(upper.begin(), upper.end(), upper.begin(),
                      [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
@@ -76,7 +70,6 @@ void TFrmFRMain::FillFolderTree(TFileInfo* root) {
   if (root) {
     lsttype->setUpdatesEnabled(false);
     TreeModel->clear();
-    RecycleInfoList.clear();
     if (!AllFilesRecord) {
       AllFilesRecord = NewFileInfo();
       AllFilesRecord->IsFolder = true;
@@ -86,7 +79,7 @@ void TFrmFRMain::FillFolderTree(TFileInfo* root) {
     auto* all = new QStandardItem(RestovoIcon(u"file"), Tr("FileRecovery", "AllFiles", "AllFiles"));
     all->setData(QVariant::fromValue(static_cast<void*>(AllFilesNode)), kRecordRole);
     TreeModel->appendRow(all);
-    const TDiskObject* disk = Helper->CurrentDisk;
+    const TDiskObject* disk = Helper->CurrentDisk();
     const QString caption = disk && !disk->DisplayName.empty() ? QString::fromStdString(disk->DisplayName)
                                                                : QString::fromStdString(root->Name);
     auto* volume = new QStandardItem(disk ? DriveIcon(*disk) : RestovoIcon(u"drive-fixed"), caption);
@@ -102,43 +95,23 @@ void TFrmFRMain::FillFolderTree(TFileInfo* root) {
   if (FrmProgressModal) FrmProgressModal->hide();
 }
 
-std::string TFrmFRMain::RecycledOriginalName(const std::string& name) {
-  std::string key = name;
-  for (std::size_t at = key.find("$R"); at != std::string::npos; at = key.find("$R", at + 2)) key[at + 1] = 'I';
-  for (TFileInfo* info : RecycleInfoList) {
-    if (info->Name != key) continue;
-    std::vector<std::byte> content;
-    // A record that cannot be read leaves the recycled name as it is.
-    try {
-      if (!Helper->ReadToMemory(info, content, std::min<std::int64_t>(info->Size, 65536))) return name;
-    } catch (const std::exception&) {
-      return name;
-    }
-    const std::string original = ReadRecycleInfoName(content);
-    return original.empty() ? name : original;
-  }
-  return name;
-}
-
 void TFrmFRMain::SortIntoCategories() {
   for (TFilterResult& c : Categories) c.Files.clear();
-  const TDiskObject* disk = Helper->CurrentDisk;
+  const TDiskObject* disk = Helper->CurrentDisk();
   if (!disk || !disk->Scaner || !disk->Scaner->RootItem) return;
   Categories[catAllFiles].Files = disk->Scaner->Items;
-  // One walk of the tree: recycled files get their names back, then a category. The
-  // root's own children keep their names.
-  std::vector<std::pair<TFileInfo*, bool>> pending;
+  // One walk of the tree; the scan has already given recycled files their names back.
+  std::vector<TFileInfo*> pending;
   if (const auto* top = disk->Scaner->RootItem->Children.get())
-    for (auto it = top->rbegin(); it != top->rend(); ++it) pending.emplace_back(*it, false);
+    for (auto it = top->rbegin(); it != top->rend(); ++it) pending.push_back(*it);
   while (!pending.empty()) {
-    auto [record, rename] = pending.back();
+    TFileInfo* record = pending.back();
     pending.pop_back();
     if (!record) continue;
-    if (rename && record->Name.starts_with("$R")) record->Name = RecycledOriginalName(record->Name);
     if (record->IsFolder) {
       if (record->Children)
         for (auto it = record->Children->rbegin(); it != record->Children->rend(); ++it)
-          pending.emplace_back(*it, true);
+          pending.push_back(*it);
     } else if (const int k = CategoryOf(Categories, record->Name); k >= 0) {
       Categories[static_cast<std::size_t>(k)].Files.push_back(record);
     }
@@ -147,7 +120,7 @@ void TFrmFRMain::SortIntoCategories() {
 
 void TFrmFRMain::TreeNodeChosen(const QModelIndex& index) {
   TFileInfo* record = RecordOf(index);
-  if (!record || !Helper->CurrentDisk || !Helper->CurrentDisk->Scaner) return;
+  if (!record || !Helper->CurrentDisk() || !Helper->CurrentDisk()->Scaner) return;
   ActiveTreeNode = index;
   if (record == AllFilesNode) ShowFolderContent(Categories[catAllFiles].Files);
   else if (record->IsFolder && record->Children) ShowFolderContent(*record->Children);
@@ -265,7 +238,7 @@ void TFrmFRMain::UpdateStatusCount() {
   // Parts of the volume that could not be read stay in view beside the count: what was
   // stored there is missing from every list. The line is short; the hint says it in full.
   QString hint;
-  const TDiskObject* disk = Helper ? Helper->CurrentDisk : nullptr;
+  const TDiskObject* disk = Helper ? Helper->CurrentDisk() : nullptr;
   if (disk && disk->Scaner && disk->Scaner->UnreadBytes > 0) {
     const QString size = QString::fromStdString(FormatFileSize(static_cast<std::int64_t>(disk->Scaner->UnreadBytes)));
     hint = Tr("FileRecovery", "Unreadable", "%s of the volume could not be read: files stored there may be missing.")

@@ -32,7 +32,7 @@ using namespace umain;
 void TFrmFRMain::CreateCoordinator() {
   Helper = std::make_unique<TRecoveryHelper>(Bridge.get(), Options.ListMachineDrives);
   // The window empties its views after a stop, so a stop need not link what was found.
-  Helper->KeepStoppedResults = false;
+  Helper->SetKeepStoppedResults(false);
   // Every handler returns at once once the window is closing: see the destructor.
   Helper->OnScanStart = [this](TRecoveryHelper*) {
     if (!Closing) ScanStarted();
@@ -89,7 +89,7 @@ void TFrmFRMain::FillDriveBox() {
   const QString remembered = cbbDrive->currentText();
   cbbDrive->Clear();
   int kept = -1;
-  for (const auto& disk : Helper->Disks) {
+  for (const auto& disk : Helper->Drives()) {
     const int at = cbbDrive->AddEntry(DriveIcon(*disk), DriveCaption(*disk), disk.get());
     if (cbbDrive->itemText(at) == remembered) kept = at;
   }
@@ -163,9 +163,9 @@ void TFrmFRMain::btnsearchClick() { BeginScan(); }
 void TFrmFRMain::BeginScan() {
   // A restore from the list's menu leaves the window free; its records must stay.
   if (IsBusy()) return;
-  Helper->Threaded = true;
+  Helper->SetThreaded(true);
   const int index = cbbDrive->currentIndex();
-  if (index < 0 || static_cast<std::size_t>(index) >= Helper->Disks.size()) return;
+  if (index < 0 || static_cast<std::size_t>(index) >= Helper->Drives().size()) return;
   // Starting a scan frees the previous scan's records at once, before the worker reports
   // its start: the views must let go of them first, or a repaint in between reads freed
   // memory.
@@ -199,7 +199,7 @@ void TFrmFRMain::ShowScanProgress(int percent) {
 
 void TFrmFRMain::ScanFinished() {
   if (FrmProgressModal) FrmProgressModal->pb1->setValue(100);
-  TDiskObject* disk = Helper->CurrentDisk;
+  TDiskObject* disk = Helper->CurrentDisk();
   if (!disk || !disk->Scaner) {
     if (FrmProgressModal) FrmProgressModal->hide();
     UpdateActionState();
@@ -228,8 +228,8 @@ void TFrmFRMain::ScanFailed() {
   // The coordinator has released the previous scan's records: the views must not show
   // them any longer.
   ClearResults();
-  QString text = QString::fromStdString(Helper->ErrorText);
-  if (const TDiskObject* disk = Helper->CurrentDisk; disk && (disk->OpenError == EACCES || disk->OpenError == EPERM))
+  QString text = QString::fromStdString(Helper->ErrorText());
+  if (const TDiskObject* disk = Helper->CurrentDisk(); disk && (disk->OpenError == EACCES || disk->OpenError == EPERM))
     text = Tr("FileRecovery", "NeedRights",
               "Restovo has no permission to read this device. Start it with administrator rights, for "
               "example: pkexec restovo");
@@ -268,7 +268,7 @@ void TFrmFRMain::DevicesChanged() {
   DeviceChangePending = false;
   Helper->RefreshDrives();
   FillDriveBox();
-  if (!Helper->CurrentDisk) ClearResults();
+  if (!Helper->CurrentDisk()) ClearResults();
 }
 
 }  // namespace restovo

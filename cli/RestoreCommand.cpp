@@ -5,15 +5,14 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "Commands.h"
 #include "recovery/Destination.h"
 #include "Interrupt.h"
 #include "recovery/RecoveryHelper.h"
+#include "recovery/RestoreSelection.h"
 #include "ResultPrinter.h"
 #include "Source.h"
 #include "recovery/Wildcard.h"
@@ -36,34 +35,6 @@ const char* const kRestoreUsage =
     "            3 some files could not be written (the reasons are listed).\n";
 
 constexpr int exIncomplete = 3;
-
-// The path below the volume root: "DCIM/100CANON/IMG_0001.JPG".
-std::string RelativePath(const TFileInfo* item) {
-  std::string path;
-  for (const TFileInfo* p = item; p != nullptr && p->Parent != nullptr; p = p->Parent)
-    path = p->Name + (path.empty() ? "" : "/" + path);
-  return path;
-}
-
-bool UnderPrefix(const std::string& path, std::string prefix) {
-  while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
-  while (!prefix.empty() && prefix.front() == '/') prefix.erase(0, 1);
-  if (prefix.empty()) return true;
-  return path == prefix || path.rfind(prefix + "/", 0) == 0;
-}
-
-bool RunScanToEnd(TRecoveryHelper& helper, TQueueBridge& bridge, int index, TInterruptGuard& interrupt,
-                  bool& stopped, std::string& error) {
-  bool finished = false;
-  helper.OnScanDone = [&](TRecoveryHelper*) { finished = true; };
-  helper.OnScanStopped = [&](TRecoveryHelper*) { finished = stopped = true; };
-  helper.OnScanError = [&](TRecoveryHelper*, const std::string& m) { finished = true, error = m; };
-  std::fprintf(stderr, "Scanning %s ...\n", helper.Disks[static_cast<std::size_t>(index)]->Name.c_str());
-  helper.StartScan(index);
-  bridge.WaitServing([&] { return finished || interrupt.Requested(); });
-  if (!finished) helper.Stop();
-  return error.empty() && !stopped;
-}
 
 }  // namespace
 
@@ -112,7 +83,7 @@ int RunRestore(const std::vector<std::string>& args) {
   TRecoveryHelper helper(&bridge, false);
   const int index = SelectDrive(helper, source, partition);
   if (index < 0) return exBadInput;
-  TDiskObject* disk = helper.Disks[static_cast<std::size_t>(index)].get();
+  const TDiskObject* disk = helper.Drive(index);
   // Refused before the scan, so nobody waits for a scan only to hear this.
   if (const std::string why = CheckRestoreDestination(*disk, destination); !why.empty()) {
     std::fprintf(stderr, "restovo-cli: %s\n", why.c_str());
@@ -120,33 +91,24 @@ int RunRestore(const std::vector<std::string>& args) {
   }
 
   TInterruptGuard interrupt;
-  bool stopped = false;
-  std::string error;
-  if (!RunScanToEnd(helper, bridge, index, interrupt, stopped, error)) {
-    if (!error.empty()) std::fprintf(stderr, "restovo-cli: %s: %s\n", disk->Name.c_str(), error.c_str());
-    else std::fprintf(stderr, "restovo-cli: stopped during the scan; nothing was restored\n");
-    return error.empty() ? exStopped : exBadInput;
+  std::fprintf(stderr, "Scanning %s ...\n", disk->Name.c_str());
+  const TScanReport& scan = helper.ScanToEnd(index, [&] { return interrupt.Requested(); });
+  if (!scan.Error.empty()) {
+    std::fprintf(stderr, "restovo-cli: %s: %s\n", disk->Name.c_str(), scan.Error.c_str());
+    return exBadInput;
+  }
+  if (scan.Stopped) {
+    std::fprintf(stderr, "restovo-cli: stopped during the scan; nothing was restored\n");
+    return exStopped;
   }
 
   // What is asked for: matching files, and the folders above them.
-  const TDiskScaner* scaner = disk->Scaner.get();
-  auto selection = std::make_shared<std::unordered_set<const TFileInfo*>>();
-  const TNamePatterns wanted(patterns);
-  std::int64_t wantedFiles = 0;
-  for (const TFileInfo* item : CollectTree(scaner->RootItem)) {
-    if (item->IsFolder) continue;
-    if (!wanted.Matches(item->Name) || !UnderPrefix(RelativePath(item), prefix)) continue;
-    ++wantedFiles;
-    for (const TFileInfo* p = item; p != nullptr && selection->insert(p).second; p = p->Parent) {
-    }
-  }
+  const TRestoreSelection selection = SelectMatching(disk->Scaner->RootItem, TNamePatterns(patterns), prefix);
+  const std::int64_t wantedFiles = selection.Files;
   if (wantedFiles == 0) {
     std::fprintf(stderr, "restovo-cli: no deleted file matches; nothing to restore\n");
     return exDone;
   }
-  TFileItems top;
-  for (TFileInfo* child : scaner->RootItem->Children ? *scaner->RootItem->Children : TFileItems())
-    if (selection->count(child)) top.push_back(child);
 
   const bool showProgress = ::isatty(STDERR_FILENO) != 0;
   std::atomic<int> percent{0};
@@ -163,7 +125,7 @@ int RunRestore(const std::vector<std::string>& args) {
   helper.OnRestoreError = [&](TRecoveryHelper*, const std::string& m) { finished = true, restoreError = m; };
   std::fprintf(stderr, "Restoring %" PRId64 " file%s into %s ...\n", wantedFiles, wantedFiles == 1 ? "" : "s",
                destination.c_str());
-  helper.Restore(top, destination, selection);
+  helper.Restore(selection.Top, destination, selection.Only);
   int shown = -1;
   bridge.WaitServing([&] {
     if (showProgress && percent != shown) {
@@ -176,7 +138,7 @@ int RunRestore(const std::vector<std::string>& args) {
   if (!finished) helper.Stop();
   if (showProgress) std::fprintf(stderr, "\r\033[K");
 
-  const TRestoreReport& report = helper.LastRestore;
+  const TRestoreReport& report = helper.LastRestore();
   std::printf("%d file%s written (%s), %d skipped, %zu failed.\n", report.Written,
               report.Written == 1 ? "" : "s", FormatFileSize(report.Bytes).c_str(), report.Skipped,
               report.Failures.size());

@@ -63,49 +63,36 @@ int RunScan(const std::vector<std::string>& args) {
   TRecoveryHelper helper(&bridge, false);
   const int index = SelectDrive(helper, source, partition);
   if (index < 0) return exBadInput;
-  TDiskObject* disk = helper.Disks[static_cast<std::size_t>(index)].get();
+  const TDiskObject* disk = helper.Drive(index);
 
   const bool showProgress = ::isatty(STDERR_FILENO) != 0;
   std::atomic<int> percent{-1};
-  bool finished = false;
-  bool stopped = false;
-  std::string error;
   helper.OnScanProgress = [&](TRecoveryHelper*, std::int64_t total, std::int64_t position) {
     if (total > 0) percent = static_cast<int>(std::clamp<std::int64_t>(position * 100 / total, 0, 100));
   };
-  helper.OnScanDone = [&](TRecoveryHelper*) { finished = true; };
-  helper.OnScanStopped = [&](TRecoveryHelper*) { finished = stopped = true; };
-  helper.OnScanError = [&](TRecoveryHelper*, const std::string& message) {
-    finished = true;
-    error = message;
-  };
 
   TInterruptGuard interrupt;
-  helper.StartScan(index);
   int shown = -1;
-  bridge.WaitServing([&] {
+  const TScanReport& report = helper.ScanToEnd(index, [&] {
     if (showProgress && percent > shown) DrawProgress(shown = percent, disk->Name);
-    return finished || interrupt.Requested();
+    return interrupt.Requested();
   });
-  if (!finished) helper.Stop();  // Ctrl-C: the worker ends and reports OnScanStopped
   if (showProgress && shown >= 0) std::fprintf(stderr, "\r\033[K");
 
-  if (!error.empty()) {
-    std::fprintf(stderr, "restovo-cli: %s: %s\n", disk->Name.c_str(), error.c_str());
+  if (!report.Error.empty()) {
+    std::fprintf(stderr, "restovo-cli: %s: %s\n", disk->Name.c_str(), report.Error.c_str());
     return exBadInput;
   }
   const TDiskScaner* scaner = disk->Scaner.get();
   const auto items = CollectTree(scaner ? scaner->RootItem : nullptr);
-  TScanSummary summary{disk->Name, disk->FileSystem, stopped};
-  if (scaner) {
-    summary.FailedReads = scaner->FailedReads;
-    summary.UnreadBytes = scaner->UnreadBytes;
-    summary.MissingTail = scaner->MissingTail;
-  }
+  TScanSummary summary{disk->Name, disk->FileSystem, report.Stopped};
+  summary.FailedReads = report.FailedReads;
+  summary.UnreadBytes = report.UnreadBytes;
+  summary.MissingTail = report.MissingTail;
   if (json) PrintJson(stdout, items, summary);
   else PrintTree(stdout, items, summary);
-  if (stopped) std::fprintf(stderr, "restovo-cli: the scan was stopped; the list above is partial\n");
-  return stopped ? exStopped : exDone;
+  if (report.Stopped) std::fprintf(stderr, "restovo-cli: the scan was stopped; the list above is partial\n");
+  return report.Stopped ? exStopped : exDone;
 }
 
 }  // namespace restovo::cli

@@ -31,7 +31,7 @@ struct TRun {
   explicit TRun(const std::string& image) {
     Helper.AddImage(image);
     // As the window does: a stopped scan's partial tree is not wanted there.
-    Helper.KeepStoppedResults = false;
+    Helper.SetKeepStoppedResults(false);
     Helper.OnScanDone = [this](TRecoveryHelper*) { Finished = true; };
     Helper.OnScanStopped = [this](TRecoveryHelper*) { Finished = true; };
     Helper.OnScanError = [this](TRecoveryHelper*, const std::string& m) { Finished = true, Error = m; };
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
 
   for (int delay : delays) {
     TRun run(image);
-    if (run.Helper.Disks.empty()) {
+    if (run.Helper.Drives().empty()) {
       std::fprintf(stderr, "%s: no FAT or NTFS volume\n", image.c_str());
       return 1;
     }
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     TRun run(image);
     run.Helper.StartScan(0);
     run.Bridge.WaitServing([&] { return run.Finished; });
-    const TDiskScaner* scaner = run.Helper.Disks[0]->Scaner.get();
+    const TDiskScaner* scaner = run.Helper.Drives()[0]->Scaner.get();
     if (!scaner || !scaner->RootItem || !scaner->RootItem->Children) {
       std::fprintf(stderr, "%s: nothing found to restore\n", image.c_str());
       return 1;

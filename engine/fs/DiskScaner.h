@@ -119,11 +119,18 @@ class TDiskScaner {
   // Why the last scan could not be done at all (its metadata unreadable, or not what the
   // boot sector says); empty when it ran. A scan that failed found nothing to trust.
   const std::string& Failure() const { return FailureText; }
+  // A stop flag of the one who runs the scan, read beside Stop (which a scan resets when
+  // it starts); it must outlive the scan.
+  void SetStopSource(const std::atomic<bool>* flag) { StopSource = flag; }
 
  protected:
   // Ends the scan as a failure: the scanner returns right after.
   void Fail(std::string text) { FailureText = std::move(text); }
-  bool StopRequested() const { return Stop.load(std::memory_order_relaxed); }
+  bool StopRequested() const {
+    return Stop.load(std::memory_order_relaxed) || (StopSource && StopSource->load(std::memory_order_acquire));
+  }
+  // The flag a long step after the reading (linking the tree) checks: the runner's when set.
+  const std::atomic<bool>* LinkStopFlag() const { return StopSource ? StopSource : &Stop; }
   // A new zeroed record owned by this scanner until it is destroyed.
   TFileInfo* NewRecord() { return Records.New(); }
   std::size_t RecordCount() const { return Records.Count(); }
@@ -131,6 +138,7 @@ class TDiskScaner {
  private:
   bool Filter = true;
   std::string FailureText;
+  const std::atomic<bool>* StopSource = nullptr;
   TFileInfoStore Records;
 };
 

@@ -1,25 +1,17 @@
 #include "recovery/RecoveryHelper.h"
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
+
+#include "recovery/RecoveryStream.h"
+
 
 namespace restovo {
 
-TWorkerThread::TWorkerThread(std::function<void()> body)
-    : Thread([this, body = std::move(body)] {
-        body();
-        Done.store(true, std::memory_order_release);
-      }) {}
+namespace {
 
-TWorkerThread::~TWorkerThread() { Join(); }
+constexpr std::int64_t kPreviewBlock = 1 << 20;
 
-void TWorkerThread::Join() {
-  if (Thread.joinable()) Thread.join();
-}
-
-TScanThread::TScanThread(TRecoveryHelper* coordinator)
-    : TWorkerThread([coordinator] { coordinator->RunScan(coordinator->CurrentDisk); }),
-      Coordinator(coordinator) {}
+}  // namespace
 
 TRecoveryHelper::TRecoveryHelper(TThreadBridge* bridge, bool listMachineDrives, TSystemPaths paths)
     : Bridge(bridge), Paths(std::move(paths)), MachineDrives(listMachineDrives),
@@ -30,13 +22,43 @@ TRecoveryHelper::TRecoveryHelper(TThreadBridge* bridge, bool listMachineDrives, 
 TRecoveryHelper::~TRecoveryHelper() {
   Stop();
   // A worker may still be handing over its last event; serve it while waiting.
-  for (TWorkerThread* worker : {static_cast<TWorkerThread*>(ScanThread.get()),
-                                static_cast<TWorkerThread*>(RestoreThread.get())}) {
-    if (worker && Bridge) Bridge->WaitServing([worker] { return worker->Finished(); });
-  }
-  ScanThread.reset();
-  RestoreThread.reset();
+  if (ScanJob) WaitFor(*ScanJob);
+  if (RestoreJob) WaitFor(*RestoreJob);
+  ScanJob.reset();
+  RestoreJob.reset();
   Disks.clear();
+}
+
+template <class TJob>
+void TRecoveryHelper::WaitFor(TJob& job) {
+  if (Bridge && !job.Finished()) Bridge->WaitServing([&job] { return job.Finished(); });
+  job.Join();
+}
+
+bool TRecoveryHelper::WorkerRunning() const {
+  return (ScanJob && !ScanJob->Finished()) || (RestoreJob && !RestoreJob->Finished());
+}
+
+TDiskObject* TRecoveryHelper::Drive(int index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= Disks.size()) return nullptr;
+  return Disks[static_cast<std::size_t>(index)].get();
+}
+
+const TScanReport& TRecoveryHelper::ScanReport() const {
+  static const TScanReport none;
+  return ScanJob && ScanJob->Finished() ? ScanJob->Report() : none;
+}
+
+const TRestoreReport& TRecoveryHelper::LastRestore() const {
+  static const TRestoreReport none;
+  return RestoreJob ? RestoreJob->Report() : none;
+}
+
+bool TRecoveryHelper::OnWorker() const { return std::this_thread::get_id() != MainThread; }
+
+void TRecoveryHelper::OnMain(const std::function<void()>& fn) {
+  if (RunThreaded && Bridge && OnWorker()) Bridge->RunOnMain(fn);
+  else fn();
 }
 
 void TRecoveryHelper::RefreshDrives() {
@@ -54,7 +76,10 @@ void TRecoveryHelper::RefreshDrives() {
     if (!d->FromMachine) return false;
     for (const TDriveCandidate& c : offered)
       if (c.Location.Source == d->Location.Source && c.Location.Offset == d->Location.Offset) return false;
-    if (CurrentDisk == d.get()) CurrentDisk = nullptr;
+    if (Current == d.get()) Current = nullptr;
+    // A finished job of a drive that is gone must not point at it.
+    if (ScanJob && ScanJob->Disk() == d.get()) ScanJob.reset();
+    if (RestoreJob) RestoreJob.reset();
     return true;
   });
   for (const TDriveCandidate& c : offered) {
@@ -103,7 +128,7 @@ int TRecoveryHelper::AddDrive(const TDriveCandidate& candidate) {
 void TRecoveryHelper::Notify(TRecoveryStatus status, const std::function<void()>& event) {
   Status.store(status, std::memory_order_release);
   if (!event) return;
-  if (Threaded && Bridge && std::this_thread::get_id() != MainThread) {
+  if (RunThreaded && Bridge && OnWorker()) {
     Bridge->RunOnMain(event);
   } else {
     event();
@@ -116,125 +141,110 @@ void TRecoveryHelper::ScanNotify(TRecoveryStatus status, const TNotify& event) {
 }
 
 void TRecoveryHelper::ScanError(const std::string& text) {
-  ErrorText = text;
-  Notify(stStopped, OnScanError ? std::function<void()>([this] { OnScanError(this, ErrorText); })
+  LastError = text;
+  Notify(stStopped, OnScanError ? std::function<void()>([this] { OnScanError(this, LastError); })
                                 : std::function<void()>());
 }
 
 void TRecoveryHelper::StartScan(int index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= Disks.size()) return;
+  TDiskObject* disk = Drive(index);
+  if (!disk) return;
   // The previous scan's records are freed below; a worker still running must end first.
-  if (ScanThread && !ScanThread->Finished()) Stop();
+  if (ScanJob && !ScanJob->Finished()) Stop();
+  if (ScanJob) WaitFor(*ScanJob);
   StopRequested = false;
-  if (CurrentDisk && CurrentDisk->Scaner) {
-    CurrentDisk->Clear();
-    CurrentDisk->Scaner.reset();
+  if (Current && Current->Scaner) {
+    Current->Clear();
+    Current->Scaner.reset();
   }
-  CurrentDisk = Disks[static_cast<std::size_t>(index)].get();
-  if (!CurrentDisk->IsDriveValid()) {
-    ScanError(kInvalidDiskText);
-    return;
-  }
-  if (Threaded) {
-    if (ScanThread) {
-      if (Bridge) Bridge->WaitServing([this] { return ScanThread->Finished(); });
-      ScanThread.reset();
-    }
+  Current = disk;
+  ScanJob = std::make_unique<TScanJob>(*this, disk);
+  if (!disk->IsDriveValid()) return ScanJob->Refuse(kInvalidDiskText);
+  if (RunThreaded) {
     // Scanning from now on, not only once the worker has said so: a Stop right after this
     // (the window closing) must find the scan to stop.
     Status.store(stScanning, std::memory_order_release);
-    ScanThread = std::make_unique<TScanThread>(this);
+    ScanJob->Start();
   } else {
-    RunScan(CurrentDisk);
+    ScanJob->Run();
   }
 }
-
-namespace {
-
-std::string OpenFailureText(int error) {
-  if (error == EACCES || error == EPERM) {
-    return "The volume can not be read: permission denied. Start the program with "
-           "administrator rights (for example through pkexec).";
-  }
-  return std::string("The volume can not be read: ") + std::strerror(error) + ".";
-}
-
-}  // namespace
 
 void TRecoveryHelper::RunScan(TDiskObject* disk) {
   if (disk == nullptr) return;
-  ScanNotify(stScanning, OnScanStart);
-  CurrentDisk = disk;
-  // Stopped before the worker got this far (the window closed right after "Search").
-  if (StopRequested) {
-    ScanNotify(stStopped, OnScanStopped);
-    return;
+  if (ScanJob) WaitFor(*ScanJob);
+  Current = disk;
+  ScanJob = std::make_unique<TScanJob>(*this, disk);
+  ScanJob->Run();
+}
+
+const TScanReport& TRecoveryHelper::ScanToEnd(int index, const std::function<bool()>& interrupted) {
+  StartScan(index);
+  auto ended = [this] { return !ScanJob || ScanJob->Ended() || GetStatus() == stStopped; };
+  if (Bridge) {
+    Bridge->WaitServing([&] { return ended() || (interrupted && interrupted()); });
   }
-  try {
-    if (!disk->Scaner) disk->Scaner = CreateScaner(disk);
-    if (disk->Scaner) {
-      disk->Scaner->KeepStoppedResults = KeepStoppedResults;
-      if (StopRequested) disk->Scaner->Stop = true;
-    }
-    if (!disk->Scaner) {
-      ScanError(kNoDiskInfoText);
-      return;
-    }
-    // A volume that cannot be opened would scan as empty; say why instead.
-    if (!disk->Scaner->Volume.IsValid()) {
-      ScanError(disk->IsDriveValid() ? OpenFailureText(disk->OpenError) : kInvalidDiskText);
-      return;
-    }
-    disk->OnProgress = [this](TDiskScaner*, std::int64_t total, std::int64_t position) {
-      if (OnScanProgress) OnScanProgress(this, total, position);
-    };
-    disk->Scaner->Scan();
-    disk->Scaner->NoteScanReads();
-    if (!disk->Scaner->Failure().empty()) {
-      ScanError(disk->Scaner->Failure());
-      return;
-    }
-  } catch (const std::exception& e) {
-    ScanError(disk->IsDriveValid() ? e.what() : kInvalidDiskText);
-    return;
-  } catch (...) {
-    ScanError(disk->IsDriveValid() ? "The scan failed with an unknown error." : kInvalidDiskText);
-    return;
-  }
-  if (StopRequested) {
-    ScanNotify(stStopped, OnScanStopped);
-  } else {
-    ScanNotify(stDone, OnScanDone);
-  }
+  if (!ended()) Stop();
+  if (ScanJob) WaitFor(*ScanJob);
+  if (ScanJob) return ScanJob->Report();
+  static const TScanReport none;
+  return none;
 }
 
 void TRecoveryHelper::Stop() {
   StopRequested = true;
   const TRecoveryStatus status = GetStatus();
   if (status != stScanning && status != stRestoring) return;
-  if (CurrentDisk && CurrentDisk->Scaner) CurrentDisk->Scaner->Stop = true;
-  if (!Threaded) {
+  if (ScanJob) ScanJob->RequestStop();
+  if (RestoreJob) RestoreJob->RequestStop();
+  if (!RunThreaded) {
     Status = stStopped;
     return;
   }
   // From a worker (a progress handler) only the flags can be set: waiting here for the
   // worker itself would never end.
-  if (std::this_thread::get_id() != MainThread) return;
+  if (OnWorker()) return;
   if (status == stScanning) {
-    if (ScanThread) {
-      ScanThread->Terminate();
-      if (Bridge) Bridge->WaitServing([this] { return ScanThread->Finished(); });
-      ScanThread.reset();
-    }
-    ScanNotify(stStopped, OnScanStopped);
+    const bool told = !ScanJob || [this] { WaitFor(*ScanJob); return ScanJob->Ended(); }();
+    // The worker has said how it ended (stopped, or done just before the stop).
+    if (!told) ScanNotify(stStopped, OnScanStopped);
   } else {
-    if (RestoreThread) {
-      RestoreThread->Terminate();
-      if (Bridge) Bridge->WaitServing([this] { return RestoreThread->Finished(); });
-      RestoreThread.reset();
-    }
-    ScanNotify(stRestoreEnded, OnRestoreStopped);
+    const bool told = !RestoreJob || [this] { WaitFor(*RestoreJob); return RestoreJob->Ended(); }();
+    if (!told) ScanNotify(stRestoreEnded, OnRestoreStopped);
   }
+}
+
+void TRecoveryHelper::Restore(const TFileItems& files, const std::string& destDir,
+                              std::shared_ptr<const TRecordSet> only) {
+  if (RestoreJob) WaitFor(*RestoreJob);
+  StopRequested = false;
+  RestoreJob = std::make_unique<TRestoreJob>(*this, Current, files, destDir, std::move(only));
+  if (RunThreaded) {
+    // Restoring from now on, so a Stop before the worker reports its start still ends it.
+    Status.store(stRestoring, std::memory_order_release);
+    RestoreJob->Start();
+  } else {
+    RestoreJob->Run();
+  }
+}
+
+bool TRecoveryHelper::ReadToMemory(TFileInfo* record, std::vector<std::byte>& out, std::int64_t limit) {
+  out.clear();
+  // A stale stop of an earlier scan must not keep the found files from being previewed,
+  // so the stop flag is not consulted here: the preview runs on the main thread, where
+  // nothing can stop it half-way.
+  std::unique_ptr<TRecoveryStream> source = CreateStream(Current, record);
+  if (!source) return false;
+  std::int64_t total = 0;
+  while (total < limit) {
+    const std::int64_t want = std::min(kPreviewBlock, limit - total);
+    out.resize(static_cast<std::size_t>(total + want));
+    const std::int64_t n = source->Read(out.data() + total, want);
+    total += n;
+    if (n == 0) break;
+  }
+  out.resize(static_cast<std::size_t>(total));
+  return true;
 }
 
 }  // namespace restovo

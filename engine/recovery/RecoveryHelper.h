@@ -9,13 +9,14 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "fs/DiskScaner.h"
-#include "volume/DriveList.h"
+#include "recovery/RestoreJob.h"
+#include "recovery/ScanJob.h"
 #include "recovery/ThreadBridge.h"
+#include "volume/DriveList.h"
 
 namespace restovo {
 
@@ -31,65 +32,6 @@ enum TRecoveryStatus : std::uint8_t {
 // Fixed error texts of the coordinator.
 inline constexpr const char* kInvalidDiskText = "Invalid disk partition.";
 inline constexpr const char* kNoDiskInfoText = "Can not get disk information.";
-// Followed by CR LF and the error's own message; the colon is U+FF1A.
-inline constexpr const char* kRestoreErrorPrefix = "Can not restore the file\uFF1A";
-
-inline constexpr const char* kOutsideDestinationText =
-    "The file would be written outside the destination folder (a link or folder there leads elsewhere); "
-    "it was not written.";
-
-// Answers to the existing-file question.
-enum TExistsAnswer : std::uint8_t { eaOverwrite = 0, eaSkip = 1, eaKeepBoth = 2 };
-
-// One file a restore could not write as it should, and why.
-struct TRestoreFailure {
-  const TFileInfo* Record = nullptr;
-  std::string Destination;
-  std::string Reason;
-};
-
-// What a restore run did, file by file, for the front ends to report.
-struct TRestoreReport {
-  std::int32_t Written = 0;  // files written whole
-  std::int32_t Skipped = 0;  // existing files kept by the user's answer
-  std::int64_t Bytes = 0;
-  std::vector<TRestoreFailure> Failures;
-};
-
-class TRecoveryHelper;
-
-// A worker thread that runs one body and says when it has returned.
-class TWorkerThread {
- public:
-  explicit TWorkerThread(std::function<void()> body);
-  ~TWorkerThread();  // joins
-  TWorkerThread(const TWorkerThread&) = delete;
-  TWorkerThread& operator=(const TWorkerThread&) = delete;
-
-  bool Finished() const { return Done.load(std::memory_order_acquire); }
-  void Terminate() { Terminated.store(true, std::memory_order_relaxed); }
-  bool IsTerminated() const { return Terminated.load(std::memory_order_relaxed); }
-  void Join();
-
- private:
-  std::atomic<bool> Done{false};
-  std::atomic<bool> Terminated{false};
-  std::thread Thread;
-};
-
-class TScanThread : public TWorkerThread {
- public:
-  explicit TScanThread(TRecoveryHelper* coordinator);
-  TRecoveryHelper* Coordinator;
-};
-
-class TRestoreThread : public TWorkerThread {
- public:
-  TRestoreThread(TRecoveryHelper* coordinator, TFileItems files, std::string destDir);
-  TRecoveryHelper* Coordinator;
-  TFileItems Files;
-  std::string DestDir;
-};
 
 class TRecoveryHelper {
  public:
@@ -119,43 +61,49 @@ class TRecoveryHelper {
   // Adds the offered volumes of a disk image or device; returns every volume found in it,
   // offered or not, so the caller can say why some are missing.
   std::vector<TDriveCandidate> AddImage(const std::string& path);
-  // Adds one volume unless its root is listed already; returns its index in Disks.
+  // Adds one volume unless its root is listed already; returns its index in Drives().
   int AddDrive(const TDriveCandidate& candidate);
+  const std::vector<std::unique_ptr<TDiskObject>>& Drives() const { return Disks; }
+  // The drive at index, nullptr past the end.
+  TDiskObject* Drive(int index) const;
 
+  // Scans drive `index` on a worker (or here when not threaded).
   void StartScan(int index);
+  // Scans the drive on the calling thread.
   void RunScan(TDiskObject* disk);
+  // Scans drive `index` and waits for the end, serving the bridge meanwhile; when
+  // interrupted() turns true the scan is stopped. The report of the scan.
+  const TScanReport& ScanToEnd(int index, const std::function<bool()>& interrupted = {});
+  // Ends the running scan or restore; from the main thread it waits for the worker.
   void Stop();
 
   // Restores the records (files, and folders with what the scan linked below them) into
-  // destDir, on a worker when Threaded. With `only`, folders restore just the records in it.
+  // destDir, on a worker when threaded. With `only`, folders restore just the records in it.
   void Restore(const TFileItems& files, const std::string& destDir,
-               std::shared_ptr<const std::unordered_set<const TFileInfo*>> only = nullptr);
-  void RunRestore(const TFileItems& files, const std::string& destDir);
-  void RestoreFile(std::string path, TFileInfo* record);
-  void RestoreFolder(const std::string& destDir, TFileInfo* folder);
+               std::shared_ptr<const TRecordSet> only = nullptr);
   // The record's data, at most `limit` bytes, into `out` (exactly the bytes read). False
-  // when stopped or when the drive has no content stream.
+  // when the drive has no content stream.
   bool ReadToMemory(TFileInfo* record, std::vector<std::byte>& out, std::int64_t limit);
-  // Asks OnFileExists (on the main thread) unless an earlier answer applies to all.
-  void AskFileExists(const std::string& name);
 
   TRecoveryStatus GetStatus() const { return Status.load(std::memory_order_acquire); }
   bool IsStopRequested() const { return StopRequested.load(std::memory_order_relaxed); }
+  // Whether a scan or restore worker has been started and not yet joined.
+  bool WorkerRunning() const;
 
-  std::string CurrentName;
-  std::int64_t Percent = 0;
-  TDiskObject* CurrentDisk = nullptr;
-  std::vector<std::unique_ptr<TDiskObject>> Disks;
-  std::unique_ptr<TScanThread> ScanThread;
-  std::unique_ptr<TRestoreThread> RestoreThread;
-  bool Threaded = true;
+  // The drive of the last scan; the main thread changes it, never a worker.
+  TDiskObject* CurrentDisk() const { return Current; }
+  void SetCurrentDisk(TDiskObject* disk) { Current = disk; }
+  bool Threaded() const { return RunThreaded; }
+  void SetThreaded(bool threaded) { RunThreaded = threaded; }
   // Handed to each scanner: whether a stopped scan keeps a tree of what it had found.
-  bool KeepStoppedResults = true;
-  std::string ErrorText;
-  std::uint8_t ExistsAnswer = 0;
-  bool ApplyToAll = false;
-  std::int32_t RestoredCount = 0;
-  TRestoreReport LastRestore;  // reset when a restore starts
+  void SetKeepStoppedResults(bool keep) { KeepStopped = keep; }
+  bool KeepStoppedResults() const { return KeepStopped; }
+  // The text of the last scan or restore error.
+  const std::string& ErrorText() const { return LastError; }
+  // The last scan's report (empty before the first scan ended).
+  const TScanReport& ScanReport() const;
+  // The last restore's report, reset when a restore starts.
+  const TRestoreReport& LastRestore() const;
 
   TNotify OnScanStart;
   TProgress OnScanProgress;
@@ -171,23 +119,27 @@ class TRecoveryHelper {
   TFileExists OnFileExists;
 
  private:
+  friend class TScanJob;
+  friend class TRestoreJob;
+
   // Sets the status, then runs the event on the main thread when a worker is calling.
   void Notify(TRecoveryStatus status, const std::function<void()>& event);
   void ScanNotify(TRecoveryStatus status, const TNotify& event);
   void ScanError(const std::string& text);
-  void Progress(bool handOver);
-  void Fail(const TFileInfo* record, const std::string& destination, const std::string& reason);
-  // Records a failure for every file below a folder that could not be made.
-  void FailTree(TFileInfo* folder, const std::string& path, const std::string& reason);
-  // Whether an existing folder resolves to a place inside the destination of this run.
-  bool InsideDestination(std::string dir);
   // Runs fn on the main thread when a worker is calling (and the bridge exists).
   void OnMain(const std::function<void()>& fn);
+  bool OnWorker() const;
+  // Waits for a job's worker while serving the bridge, then joins it.
+  template <class TJob>
+  void WaitFor(TJob& job);
 
-  std::shared_ptr<const std::unordered_set<const TFileInfo*>> Selection;
-  std::filesystem::path DestRoot;  // the destination of the running restore, resolved
-  std::string CheckedFolder;       // the last folder found inside it
-  std::unordered_map<std::string, std::uint64_t> NextNumbers;  // next free number per name
+  std::vector<std::unique_ptr<TDiskObject>> Disks;
+  TDiskObject* Current = nullptr;
+  std::unique_ptr<TScanJob> ScanJob;
+  std::unique_ptr<TRestoreJob> RestoreJob;
+  bool RunThreaded = true;
+  bool KeepStopped = true;
+  std::string LastError;
   TThreadBridge* Bridge;
   TSystemPaths Paths;
   bool MachineDrives = true;

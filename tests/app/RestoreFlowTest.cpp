@@ -125,7 +125,7 @@ class RestoreFlowTest : public QObject {
     s.Tick(kLetters);
     // As if the image were mounted here: a folder below is on the scanned volume.
     QTemporaryDir mount;
-    s.W.RecoveryHelper()->CurrentDisk->MountPoint = mount.path().toStdString();
+    s.W.RecoveryHelper()->CurrentDisk()->MountPoint = mount.path().toStdString();
     TBoxWatcher boxes;
     QVERIFY(!s.W.RestoreTo(mount.path() + QStringLiteral("/saved"), s.W.FileListModel()->CheckedItems(), true));
     QVERIFY(WaitFor([&] { return boxes.Seen > 0; }));

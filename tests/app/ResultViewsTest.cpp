@@ -113,7 +113,7 @@ class ResultViewsTest : public QObject {
       QVERIFY(!w.FolderTree()->isExpanded(tree->index(r, 0, volume)));
     // "All Files" lists every record of the scan.
     QCOMPARE(static_cast<std::size_t>(w.FileListModel()->rowCount()),
-             w.RecoveryHelper()->CurrentDisk->Scaner->Items.size());
+             w.RecoveryHelper()->CurrentDisk()->Scaner->Items.size());
 
     // A folder: its rows, "-" for sub-folders, the path column from the volume's root.
     const QModelIndex documents = FindNode(tree, QStringLiteral("Documents"));
@@ -152,7 +152,7 @@ class ResultViewsTest : public QObject {
     w.btnsearchClick();
     // The status turns to done on the worker before the window has filled its list.
     QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
-    const TDiskScaner* scaner = w.RecoveryHelper()->CurrentDisk->Scaner.get();
+    const TDiskScaner* scaner = w.RecoveryHelper()->CurrentDisk()->Scaner.get();
     QVERIFY(scaner->UnreadBytes > 0);
     const QString size = QString::fromStdString(FormatFileSize(static_cast<std::int64_t>(scaner->UnreadBytes)));
     QVERIFY2(w.StatusLine()->text().contains(size + QStringLiteral(" unreadable")), qPrintable(w.StatusLine()->text()));

@@ -73,16 +73,16 @@ void RestoreInto(restovo::TRecoveryHelper& helper, const restovo::TFileItems& re
   fs::create_directories(dest);
   helper.Restore(records, dest.string());
   if (Report) {
-    const restovo::TRestoreReport& r = helper.LastRestore;
+    const restovo::TRestoreReport& r = helper.LastRestore();
     std::fprintf(stderr, "fuzz_restore: %zu records: %d written, %zu failed, %lld bytes\n", records.size(),
                  r.Written, r.Failures.size(), static_cast<long long>(r.Bytes));
     for (const restovo::TRestoreFailure& f : r.Failures)
       std::fprintf(stderr, "  failed: %s: %s\n", f.Destination.c_str(), f.Reason.c_str());
   }
   CheckOnlyDestination(scratch, dest);
-  if (helper.LastRestore.Bytes > maxBytes) {
+  if (helper.LastRestore().Bytes > maxBytes) {
     std::fprintf(stderr, "fuzz_restore: %lld bytes restored, the files found hold at most %lld\n",
-                 static_cast<long long>(helper.LastRestore.Bytes), static_cast<long long>(maxBytes));
+                 static_cast<long long>(helper.LastRestore().Bytes), static_cast<long long>(maxBytes));
     __builtin_trap();
   }
   std::error_code ec;
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace restovo;
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, false);
-  helper.Threaded = false;
+  helper.SetThreaded(false);
   TDriveCandidate drive;
   drive.Location.Memory = MakeMemoryDevice(std::vector<std::byte>(
       reinterpret_cast<const std::byte*>(data), reinterpret_cast<const std::byte*>(data) + size));
@@ -128,9 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   drive.Root = "fuzz/";
   drive.Offered = true;
   const int index = helper.AddDrive(drive);
-  if (index < 0 || helper.Disks[static_cast<std::size_t>(index)]->FsKind == fkUnknown) return 0;
+  if (index < 0 || helper.Drives()[static_cast<std::size_t>(index)]->FsKind == fkUnknown) return 0;
   helper.StartScan(index);
-  const TDiskScaner* scaner = helper.CurrentDisk ? helper.CurrentDisk->Scaner.get() : nullptr;
+  const TDiskScaner* scaner = helper.CurrentDisk() ? helper.CurrentDisk()->Scaner.get() : nullptr;
   if (helper.GetStatus() != stDone || scaner == nullptr) return 0;
 
   // Keep both when a name comes twice, as the window's "keep both, for all" does; it

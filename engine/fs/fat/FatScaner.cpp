@@ -586,7 +586,7 @@ void TFatScaner::AddFileRecord(const TWorkEntry& work) {
   r->FsData = std::make_unique<TFatEntryInfo>(work.Entry);
   if (r->Attributes == 0x00 || r->Attributes == 0x08) return;  // neither listed nor linked
   AddItem(r);
-  if (r->Parent) LinkToParent(r, &Stop);
+  if (r->Parent) LinkToParent(r, LinkStopFlag());
 }
 
 }  // namespace restovo

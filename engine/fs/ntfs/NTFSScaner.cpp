@@ -267,7 +267,7 @@ void TNtfsScaner::Scan() {
   }
   if (stopped && !KeepStoppedResults) return;
   // After a stop the tree of what was found is still built, so it can be shown.
-  TNtfsTreeBuilder tree(Slots, [this] { return NewRecord(); }, stopped ? nullptr : &Stop, SkipEmptyFiles);
+  TNtfsTreeBuilder tree(Slots, [this] { return NewRecord(); }, stopped ? nullptr : LinkStopFlag(), SkipEmptyFiles);
   RootItem = tree.BuildTree();
   if (RootItem) RootItem->Name = GetRootPath();
 }

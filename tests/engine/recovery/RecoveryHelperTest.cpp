@@ -108,7 +108,7 @@ TEST(RecoveryHelper, OutOfRangeIndexesChangeNothing) {
   helper.StartScan(1);
   EXPECT_TRUE(log.Events.empty());
   EXPECT_EQ(helper.GetStatus(), stIdle);
-  EXPECT_EQ(helper.CurrentDisk, nullptr);
+  EXPECT_EQ(helper.CurrentDisk(), nullptr);
   // Stop while idle only raises the flag.
   helper.Stop();
   EXPECT_TRUE(helper.IsStopRequested());
@@ -126,7 +126,7 @@ TEST(RecoveryHelper, ThreadedScanReportsOnTheMainThread) {
   EXPECT_EQ(log.Events, (std::vector<std::string>{"start", "done"}));
   EXPECT_FALSE(log.OffMain);
   EXPECT_EQ(helper.GetStatus(), stDone);
-  EXPECT_EQ(helper.CurrentDisk->Scaner->Items.size(), 40u);
+  EXPECT_EQ(helper.CurrentDisk()->Scaner->Items.size(), 40u);
   // Progress runs on the worker, never backwards, inside 0..100.
   ASSERT_FALSE(log.Percents.empty());
   EXPECT_TRUE(std::is_sorted(log.Percents.begin(), log.Percents.end()));
@@ -137,13 +137,13 @@ TEST(RecoveryHelper, ThreadedScanReportsOnTheMainThread) {
 TEST(RecoveryHelper, UnthreadedScanRunsInTheCaller) {
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, false);
-  helper.Threaded = false;
+  helper.SetThreaded(false);
   EventLog log(helper);
   helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(3)), "a"));
   helper.StartScan(0);
   EXPECT_EQ(log.Events, (std::vector<std::string>{"start", "done"}));
-  EXPECT_EQ(helper.ScanThread, nullptr);
-  EXPECT_EQ(helper.CurrentDisk->Scaner->Items.size(), 3u);
+  EXPECT_FALSE(helper.WorkerRunning());
+  EXPECT_EQ(helper.CurrentDisk()->Scaner->Items.size(), 3u);
 }
 
 // Starts a scan of 300 folders at 10 ms a read: three seconds and more if nothing stops it.
@@ -169,9 +169,9 @@ TEST(RecoveryHelper, StopEndsARunningScanWithoutDone) {
   EXPECT_EQ(std::count(events.begin(), events.end(), "done"), 0);
   EXPECT_GE(std::count(events.begin(), events.end(), "stopped"), 1);
   EXPECT_EQ(helper.GetStatus(), stStopped);
-  EXPECT_EQ(helper.ScanThread, nullptr);
+  EXPECT_FALSE(helper.WorkerRunning());
   // What was found before the stop stays readable.
-  EXPECT_LT(helper.CurrentDisk->Scaner->Items.size(), 300u);
+  EXPECT_LT(helper.CurrentDisk()->Scaner->Items.size(), 300u);
 }
 
 TEST(RecoveryHelper, StopRightAfterStartEndsTheScanBeforeItRuns) {
@@ -188,7 +188,7 @@ TEST(RecoveryHelper, StopRightAfterStartEndsTheScanBeforeItRuns) {
   EXPECT_EQ(std::count(events.begin(), events.end(), "done"), 0);
   EXPECT_GE(std::count(events.begin(), events.end(), "stopped"), 1);
   EXPECT_EQ(helper.GetStatus(), stStopped);
-  EXPECT_EQ(helper.ScanThread, nullptr);
+  EXPECT_FALSE(helper.WorkerRunning());
 }
 
 TEST(RecoveryHelper, ANewScanFreesThePreviousScanersRecords) {
@@ -199,12 +199,12 @@ TEST(RecoveryHelper, ANewScanFreesThePreviousScanersRecords) {
   helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(3)), "b"));
   helper.StartScan(0);
   bridge.WaitServing([&] { return Ended(log.Snapshot()); });
-  ASSERT_NE(helper.Disks[0]->Scaner, nullptr);
+  ASSERT_NE(helper.Drives()[0]->Scaner, nullptr);
   log.Events.clear();
   helper.StartScan(1);
-  EXPECT_EQ(helper.Disks[0]->Scaner, nullptr);
+  EXPECT_EQ(helper.Drives()[0]->Scaner, nullptr);
   bridge.WaitServing([&] { return Ended(log.Snapshot()); });
-  EXPECT_EQ(helper.Disks[1]->Scaner->Items.size(), 3u);
+  EXPECT_EQ(helper.Drives()[1]->Scaner->Items.size(), 3u);
 }
 
 TEST(RecoveryHelper, DrivesThatAreGoneOrCannotBeReadSayWhy) {
@@ -220,12 +220,12 @@ TEST(RecoveryHelper, DrivesThatAreGoneOrCannotBeReadSayWhy) {
   EventLog log(helper);
   ASSERT_EQ(helper.AddImage(image).size(), 1u);
   ASSERT_EQ(helper.AddImage(image).size(), 1u);
-  EXPECT_EQ(helper.Disks.size(), 1u);  // the same volume is listed once
+  EXPECT_EQ(helper.Drives().size(), 1u);  // the same volume is listed once
 
   std::filesystem::remove(image);
   helper.StartScan(0);
   EXPECT_EQ(log.Events, (std::vector<std::string>{"error:Invalid disk partition."}));
-  EXPECT_EQ(helper.ScanThread, nullptr);
+  EXPECT_FALSE(helper.WorkerRunning());
   EXPECT_EQ(helper.GetStatus(), stStopped);
 
   // A volume of an unknown file system.
@@ -242,7 +242,7 @@ TEST(RecoveryHelper, DrivesThatAreGoneOrCannotBeReadSayWhy) {
   folder.Name = "folder";
   folder.Root = "folder/";
   helper.AddDrive(folder);
-  helper.Disks[2]->FsKind = fkFat32;  // as if it had been a FAT volume when listed
+  helper.Drives()[2]->FsKind = fkFat32;  // as if it had been a FAT volume when listed
   helper.StartScan(2);
   bridge.WaitServing([&] { return Ended(log.Snapshot()); });
   ASSERT_EQ(log.Events.size(), 2u);
@@ -260,9 +260,9 @@ TEST(RecoveryHelper, SameImageNameTwiceGetsTwoRoots) {
   TRecoveryHelper helper(&bridge, false);
   helper.AddImage(a.Path() + "/card.img");
   helper.AddImage(b.Path() + "/card.img");
-  ASSERT_EQ(helper.Disks.size(), 2u);
-  EXPECT_EQ(helper.Disks[0]->Root, "card.img/");
-  EXPECT_EQ(helper.Disks[1]->Root, "card.img (2)/");
+  ASSERT_EQ(helper.Drives().size(), 2u);
+  EXPECT_EQ(helper.Drives()[0]->Root, "card.img/");
+  EXPECT_EQ(helper.Drives()[1]->Root, "card.img (2)/");
   // Each root opens its own image.
   TVolumeLocation where;
   ASSERT_TRUE(FindVolumeRoot("card.img (2)/x", where));

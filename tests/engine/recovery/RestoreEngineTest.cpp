@@ -118,8 +118,8 @@ TEST(FatStream, ClustersPastTheEndOfTheVolumeEndTheData) {
 
 struct Restorer {
   explicit Restorer(TDiskObject* disk) : Helper(&Bridge, false) {
-    Helper.Threaded = false;
-    Helper.CurrentDisk = disk;
+    Helper.SetThreaded(false);
+    Helper.SetCurrentDisk(disk);
     Helper.OnRestoreProgress = [this](TRecoveryHelper*, const std::string& name, std::int32_t p) {
       Progress.push_back({name, p});
     };
@@ -151,9 +151,9 @@ TEST(Restore, FilesGetTheirDataNamesTimesAndAttributes) {
   EXPECT_EQ(st.st_mtim.tv_sec, 1719829814);  // the entry's 2024-07-01 10:30:14
   ASSERT_EQ(::stat((out.Path() + "/$RO.TXT").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only attribute clears the write bits";
-  EXPECT_EQ(r.Helper.LastRestore.Written, 4);
-  EXPECT_EQ(r.Helper.RestoredCount, 4);
-  EXPECT_TRUE(r.Helper.LastRestore.Failures.empty());
+  EXPECT_EQ(r.Helper.LastRestore().Written, 4);
+  EXPECT_EQ(r.Helper.LastRestore().Written, 4);
+  EXPECT_TRUE(r.Helper.LastRestore().Failures.empty());
   EXPECT_EQ(r.Helper.GetStatus(), stDone);
 }
 
@@ -197,7 +197,7 @@ TEST(Restore, ExistingFilesAreKeptSkippedOrOverwrittenInPlace) {
       answer = eaSkip;
     };
     r.Helper.Restore({big}, out.Path());
-    EXPECT_EQ(r.Helper.LastRestore.Skipped, 1);
+    EXPECT_EQ(r.Helper.LastRestore().Skipped, 1);
     EXPECT_FALSE(fs::exists(out.Path() + "/$BIG(2).BIN"));
   }
   // No handler: a longer file already there is overwritten in place and cut to size.
@@ -242,12 +242,12 @@ TEST(Restore, FailuresAreReportedPerFileAndExistingFilesSurviveThem) {
   Restorer r(disk.get());
   r.Helper.Restore({ByName(s, "$RO.TXT"), big, ByName(s, "$ZERO.TXT")}, out.Path());
   EXPECT_EQ(r.Events, (std::vector<std::string>{"done"}));
-  const auto& failures = r.Helper.LastRestore.Failures;
+  const auto& failures = r.Helper.LastRestore().Failures;
   ASSERT_EQ(failures.size(), 2u);
   EXPECT_EQ(failures[0].Reason, "A folder of that name is in the way.");
   EXPECT_EQ(failures[1].Reason, "The file's data could not be read from the volume.");
   EXPECT_EQ(ReadFile(out.Path() + "/$BIG.BIN"), "the user's own file");
-  EXPECT_EQ(r.Helper.LastRestore.Written, 1);
+  EXPECT_EQ(r.Helper.LastRestore().Written, 1);
   // Nothing half-written is left behind.
   for (const auto& e : fs::directory_iterator(out.Path()))
     EXPECT_EQ(e.path().filename().string().rfind(".restovo-partial", 0), std::string::npos) << e.path();
@@ -279,7 +279,7 @@ TEST(Restore, HostileNamesStayInsideTheDestination) {
     r.Helper.OnFileExists = [answer](TRecoveryHelper*, std::uint8_t& a, const std::string&, bool&) { a = answer; };
     r.Helper.Restore({big, bin}, out);
     EXPECT_EQ(r.Events, (std::vector<std::string>{"done"}));
-    EXPECT_EQ(r.Helper.LastRestore.Written, 2);
+    EXPECT_EQ(r.Helper.LastRestore().Written, 2);
   }
   EXPECT_EQ(ReadFile(out + "/.._.._escaped.txt"), Expected(100, 10000));
   EXPECT_EQ(ReadFile(out + "/__/$INBIN.TXT"), Expected(131, 20));
@@ -308,7 +308,7 @@ TEST(Restore, LinksInTheDestinationAreNotFollowed) {
   // The file replaced the link itself; the folder's file was refused, and said so.
   EXPECT_FALSE(fs::is_symlink(out.Path() + "/$BIG.BIN"));
   EXPECT_EQ(ReadFile(out.Path() + "/$BIG.BIN"), Expected(100, 10000));
-  const auto& report = r.Helper.LastRestore;
+  const auto& report = r.Helper.LastRestore();
   EXPECT_EQ(report.Written, 1);
   ASSERT_EQ(report.Failures.size(), 1u);
   EXPECT_EQ(report.Failures[0].Record->Name, "$INBIN.TXT");
@@ -324,8 +324,8 @@ TEST(Restore, MissingDataIsReportedNotPadded) {
   Restorer r(disk.get());
   r.Helper.Restore({ByName(*disk->Scaner, "$EDGE.BIN")}, out.Path());
   EXPECT_EQ(fs::file_size(out.Path() + "/$EDGE.BIN"), 8192u);
-  ASSERT_EQ(r.Helper.LastRestore.Failures.size(), 1u);
-  EXPECT_EQ(r.Helper.LastRestore.Failures[0].Reason,
+  ASSERT_EQ(r.Helper.LastRestore().Failures.size(), 1u);
+  EXPECT_EQ(r.Helper.LastRestore().Failures[0].Reason,
             "Only 8192 of 12288 bytes could be read from the volume; the rest of the file is missing.");
   EXPECT_EQ(r.Events, (std::vector<std::string>{"done"}));
 }
@@ -441,14 +441,14 @@ TEST(Restore, TheImageIsUnchangedAfterScanPreviewAndRestore) {
   const auto before = ReadWholeFile(image);
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, false);
-  helper.Threaded = false;
+  helper.SetThreaded(false);
   ASSERT_EQ(helper.AddImage(image).size(), 1u);
   helper.StartScan(0);
-  TDiskScaner& s = *helper.Disks[0]->Scaner;
+  TDiskScaner& s = *helper.Drives()[0]->Scaner;
   std::vector<std::byte> m;
   for (TFileInfo* item : s.Items) helper.ReadToMemory(item, m, 10 << 20);
   helper.Restore(*s.RootItem->Children, dir.Path() + "/out");
-  EXPECT_GT(helper.LastRestore.Written, 5);
+  EXPECT_GT(helper.LastRestore().Written, 5);
   EXPECT_TRUE(ReadWholeFile(image) == before);
 }
 

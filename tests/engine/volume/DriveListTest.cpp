@@ -142,36 +142,36 @@ TEST_F(FakeSystem, CoordinatorFollowsDevicesComingAndGoing) {
   ASSERT_EQ(std::system(("mkfs.fat -F 16 -s 2 -n CARD -C " + Paths.DevDir + "/sdc 8000 >/dev/null").c_str()), 0);
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, true, Paths);
-  ASSERT_EQ(helper.Disks.size(), 1u);
-  EXPECT_TRUE(helper.Disks[0]->FromMachine);
+  ASSERT_EQ(helper.Drives().size(), 1u);
+  EXPECT_TRUE(helper.Drives()[0]->FromMachine);
   helper.AddImage(Paths.DevDir + "/sdc");  // the same volume opened by hand: still one entry
-  ASSERT_EQ(helper.Disks.size(), 1u);
+  ASSERT_EQ(helper.Drives().size(), 1u);
   TempDir other;
   const std::string image = other.Path() + "/card.img";
   ASSERT_EQ(std::system(("mkfs.fat -F 12 -C " + image + " 2000 >/dev/null").c_str()), 0);
   helper.AddImage(image);
-  ASSERT_EQ(helper.Disks.size(), 2u);
-  helper.CurrentDisk = helper.Disks[0].get();
+  ASSERT_EQ(helper.Drives().size(), 2u);
+  helper.SetCurrentDisk(helper.Drives()[0].get());
 
   // A second card arrives; the first stays listed and chosen.
   Device("pci0/usb2/host7/block", "sdd", "8:48", 16000, false);
   ASSERT_EQ(std::system(("mkfs.fat -F 16 -s 2 -n SECOND -C " + Paths.DevDir + "/sdd 8000 >/dev/null").c_str()), 0);
   helper.RefreshDrives();
-  ASSERT_EQ(helper.Disks.size(), 3u);
-  EXPECT_EQ(helper.CurrentDisk, helper.Disks[0].get());
+  ASSERT_EQ(helper.Drives().size(), 3u);
+  EXPECT_EQ(helper.CurrentDisk(), helper.Drives()[0].get());
 
   // The first card is pulled out: its entry goes, the image stays.
   fs::remove(fs::path(Paths.SysClassBlock) / "sdc");
   helper.RefreshDrives();
-  ASSERT_EQ(helper.Disks.size(), 2u);
-  EXPECT_EQ(helper.CurrentDisk, nullptr);
-  EXPECT_EQ(helper.Disks[0]->Name, "card.img");
-  EXPECT_EQ(helper.Disks[1]->Name, "sdd");
+  ASSERT_EQ(helper.Drives().size(), 2u);
+  EXPECT_EQ(helper.CurrentDisk(), nullptr);
+  EXPECT_EQ(helper.Drives()[0]->Name, "card.img");
+  EXPECT_EQ(helper.Drives()[1]->Name, "sdd");
 
   // A coordinator without the machine's drives ignores them.
   TRecoveryHelper imagesOnly(&bridge, false, Paths);
   imagesOnly.RefreshDrives();
-  EXPECT_TRUE(imagesOnly.Disks.empty());
+  EXPECT_TRUE(imagesOnly.Drives().empty());
 }
 
 TEST(ImageDrives, ForensicSamples) {

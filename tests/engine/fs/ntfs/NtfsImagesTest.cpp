@@ -168,8 +168,8 @@ TEST(NtfsImages, SizesBeyondWhatTheDataCanHoldAreCutAndSaidSo) {
   TDiskObject disk("huge.img/", "huge.img", loc);
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, false);
-  helper.Threaded = false;
-  helper.CurrentDisk = &disk;
+  helper.SetThreaded(false);
+  helper.SetCurrentDisk(&disk);
   helper.RunScan(&disk);
   const auto after = FoundPaths(*disk.Scaner);
   for (const char* path : paths) {
@@ -185,7 +185,7 @@ TEST(NtfsImages, SizesBeyondWhatTheDataCanHoldAreCutAndSaidSo) {
     ASSERT_TRUE(helper.ReadToMemory(item, data, std::int64_t{1} << 30));
     EXPECT_EQ(static_cast<std::int64_t>(data.size()), allocated[path]);
     TRecoveryHelper reference(&bridge, false);
-    reference.CurrentDisk = plain.get();
+    reference.SetCurrentDisk(plain.get());
     ASSERT_TRUE(reference.ReadToMemory(const_cast<TFileInfo*>(before.at(path)), good, std::int64_t{1} << 30));
     ASSERT_LE(good.size(), data.size());
     EXPECT_TRUE(std::equal(good.begin(), good.end(), data.begin()));

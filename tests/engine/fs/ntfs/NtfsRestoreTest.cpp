@@ -22,10 +22,10 @@ class NtfsRestore : public ::testing::Test {
   void SetUp() override {
     const std::string image = FixturePath("ntfs.img");
     REQUIRE_FIXTURE(image);
-    Helper.Threaded = false;
+    Helper.SetThreaded(false);
     ASSERT_EQ(Helper.AddImage(image).size(), 1u);
     Helper.StartScan(0);
-    Disk = Helper.Disks[0].get();
+    Disk = Helper.Drives()[0].get();
     ASSERT_NE(Disk->Scaner, nullptr);
   }
 
@@ -140,8 +140,8 @@ TEST_F(NtfsRestore, FilesComeBackWithTimesRefusalsAndStops) {
   letter->FsData = std::move(info);
   Helper.Restore({letter}, out.Path());
   EXPECT_FALSE(fs::exists(out.Path() + "/Letter to the Bank.txt"));
-  ASSERT_EQ(Helper.LastRestore.Failures.size(), 1u);
-  EXPECT_EQ(Helper.LastRestore.Failures[0].Reason, "The file is encrypted; its data cannot be restored readably.");
+  ASSERT_EQ(Helper.LastRestore().Failures.size(), 1u);
+  EXPECT_EQ(Helper.LastRestore().Failures[0].Reason, "The file is encrypted; its data cannot be restored readably.");
   letter->FsData.reset();
 
   // A file marked live is where it always was: nothing is written.

@@ -1,5 +1,4 @@
-// The restore side of the coordinator: writing found files and folders to a destination
-// folder, and reading a record into memory for the preview.
+// A restore: found files and folders written into a destination folder.
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
@@ -16,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+
+#include "recovery/RestoreJob.h"
 
 #include "recovery/Destination.h"
 #include "recovery/RecoveryHelper.h"
@@ -86,59 +87,48 @@ bool WriteAll(int fd, const std::byte* data, std::int64_t size) {
 
 }  // namespace
 
-TRestoreThread::TRestoreThread(TRecoveryHelper* coordinator, TFileItems files, std::string destDir)
-    : TWorkerThread([coordinator, files, destDir] { coordinator->RunRestore(files, destDir); }),
-      Coordinator(coordinator),
-      Files(std::move(files)),
-      DestDir(std::move(destDir)) {}
+TRestoreJob::TRestoreJob(TRecoveryHelper& owner, TDiskObject* disk, TFileItems files, std::string destDir,
+                         std::shared_ptr<const TRecordSet> only)
+    : Owner(owner), Drive(disk), Files(std::move(files)), DestDir(std::move(destDir)), Selection(std::move(only)) {}
 
-void TRecoveryHelper::OnMain(const std::function<void()>& fn) {
-  if (Threaded && Bridge && std::this_thread::get_id() != MainThread) Bridge->RunOnMain(fn);
-  else fn();
+TRestoreJob::~TRestoreJob() { Join(); }
+
+void TRestoreJob::Start() {
+  Worker = std::make_unique<TWorkerThread>([this] { Run(); });
 }
 
-void TRecoveryHelper::Progress(bool handOver) {
-  if (!OnRestoreProgress) return;
+void TRestoreJob::Join() {
+  if (Worker) Worker->Join();
+}
+
+void TRestoreJob::RequestStop() { StopFlag.store(true, std::memory_order_release); }
+
+void TRestoreJob::Progress(bool handOver) {
+  if (!Owner.OnRestoreProgress) return;
   const auto percent = static_cast<std::int32_t>(Percent);
-  if (handOver) OnMain([this, percent] { OnRestoreProgress(this, CurrentName, percent); });
-  else OnRestoreProgress(this, CurrentName, percent);
-}
-
-void TRecoveryHelper::Fail(const TFileInfo* record, const std::string& destination,
-                           const std::string& reason) {
-  LastRestore.Failures.push_back({record, destination, reason});
-}
-
-void TRecoveryHelper::Restore(const TFileItems& files, const std::string& destDir,
-                              std::shared_ptr<const std::unordered_set<const TFileInfo*>> only) {
-  StopRequested = false;
-  ApplyToAll = false;  // a new restore asks again
-  Selection = std::move(only);
-  if (Threaded) {
-    if (RestoreThread) {
-      if (Bridge) Bridge->WaitServing([this] { return RestoreThread->Finished(); });
-      RestoreThread.reset();
-    }
-    // Restoring from now on, so a Stop before the worker reports its start still ends it.
-    Status.store(stRestoring, std::memory_order_release);
-    RestoreThread = std::make_unique<TRestoreThread>(this, files, destDir);
+  if (handOver) {
+    Owner.OnMain([this, percent] { Owner.OnRestoreProgress(&Owner, CurrentName, percent); });
   } else {
-    RunRestore(files, destDir);
+    Owner.OnRestoreProgress(&Owner, CurrentName, percent);
   }
 }
 
-void TRecoveryHelper::RunRestore(const TFileItems& files, const std::string& destDir) {
-  RestoredCount = 0;
-  LastRestore = {};
-  Notify(stRestoring, OnRestoreStart ? std::function<void()>([this, destDir] { OnRestoreStart(this, destDir); })
-                                     : std::function<void()>());
-  auto fail = [this](const std::string& message) {
-    ErrorText = std::string(kRestoreErrorPrefix) + "\r\n" + message;
-    Notify(stRestoreEnded, OnRestoreError ? std::function<void()>([this] { OnRestoreError(this, ErrorText); })
-                                          : std::function<void()>());
+void TRestoreJob::Fail(const TFileInfo* record, const std::string& destination, const std::string& reason) {
+  Result.Failures.push_back({record, destination, reason});
+}
+
+void TRestoreJob::Run() {
+  const std::string& destDir = DestDir;
+  bool failed = false;
+  Owner.Notify(stRestoring, Owner.OnRestoreStart
+                                ? std::function<void()>([this] { Owner.OnRestoreStart(&Owner, DestDir); })
+                                : std::function<void()>());
+  auto fail = [&](const std::string& message) {
+    Error = std::string(kRestoreErrorPrefix) + "\r\n" + message;
+    failed = true;
   };
   // The engine refuses the scanned volume itself, whatever the front end checked.
-  if (const std::string why = CurrentDisk ? CheckRestoreDestination(*CurrentDisk, destDir) : "";
+  if (const std::string why = Drive ? CheckRestoreDestination(*Drive, destDir) : "";
       !why.empty()) {
     fail(why);
   } else if (std::error_code ec; !fs::create_directories(destDir, ec) && ec) {
@@ -146,19 +136,17 @@ void TRecoveryHelper::RunRestore(const TFileItems& files, const std::string& des
   } else if (DestRoot = fs::canonical(destDir, ec); ec) {
     fail("The destination folder cannot be reached: " + ec.message() + ".");
   } else {
-    CheckedFolder.clear();
-    NextNumbers.clear();
-    const auto count = static_cast<double>(files.size());
-    for (std::size_t index = 0; index < files.size(); ++index) {
-      if (StopRequested) break;
-      TFileInfo* r = files[index];
+    const auto count = static_cast<double>(Files.size());
+    for (std::size_t index = 0; index < Files.size(); ++index) {
+      if (StopRequested()) break;
+      TFileInfo* r = Files[index];
       if (r == nullptr) continue;
       Percent = static_cast<std::int64_t>(std::nearbyint(100.0 * static_cast<double>(index + 1) / count));
       CurrentName = r->Name;
       try {
         if (r->IsFolder) RestoreFolder(destDir, r);
         else RestoreFile(JoinPath(destDir, MakeSafeName(r->Name)), r);
-        if (GetStatus() != stRestoreEnded) Progress(true);
+        Progress(true);
       } catch (const std::exception& e) {
         fail(e.what());
         break;
@@ -167,13 +155,20 @@ void TRecoveryHelper::RunRestore(const TFileItems& files, const std::string& des
   }
   Percent = 0;
   CurrentName.clear();
-  if (GetStatus() != stRestoreEnded) {
-    Notify(stDone, OnRestoreDone ? std::function<void()>([this] { OnRestoreDone(this); })
-                                 : std::function<void()>());
+  EndSent.store(true, std::memory_order_release);
+  if (failed) {
+    Owner.LastError = Error;
+    Owner.Notify(stRestoreEnded, Owner.OnRestoreError
+                                     ? std::function<void()>([this] { Owner.OnRestoreError(&Owner, Error); })
+                                     : std::function<void()>());
+  } else if (StopRequested()) {
+    Owner.ScanNotify(stRestoreEnded, Owner.OnRestoreStopped);
+  } else {
+    Owner.ScanNotify(stDone, Owner.OnRestoreDone);
   }
 }
 
-void TRecoveryHelper::RestoreFolder(const std::string& destDir, TFileInfo* folder) {
+void TRestoreJob::RestoreFolder(const std::string& destDir, TFileInfo* folder) {
   std::string name = MakeSafeName(folder->Name);
   const std::string upper = Upper(name);
   if ((upper == "$RECYCLE.BIN" || upper == "RECYCLED") && IsVolumeRoot(destDir)) name += "_New";
@@ -187,14 +182,14 @@ void TRecoveryHelper::RestoreFolder(const std::string& destDir, TFileInfo* folde
   if (!InsideDestination(path)) return FailTree(folder, path, kOutsideDestinationText);
   if (!folder->Children) return;
   for (TFileInfo* child : *folder->Children) {
-    if (StopRequested) return;
+    if (StopRequested()) return;
     if (Selection && !Selection->count(child)) continue;
     if (child->IsFolder) RestoreFolder(path, child);
     else RestoreFile(JoinPath(path, MakeSafeName(child->Name)), child);
   }
 }
 
-bool TRecoveryHelper::InsideDestination(std::string dir) {
+bool TRestoreJob::InsideDestination(std::string dir) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   // The files of one folder are written one after another: one resolution serves them all.
   if (dir == CheckedFolder) return true;
@@ -207,7 +202,7 @@ bool TRecoveryHelper::InsideDestination(std::string dir) {
   return true;
 }
 
-void TRecoveryHelper::FailTree(TFileInfo* folder, const std::string& path, const std::string& reason) {
+void TRestoreJob::FailTree(TFileInfo* folder, const std::string& path, const std::string& reason) {
   // Every file below counts as one failure of its own, so the report adds up.
   std::vector<std::pair<TFileInfo*, std::string>> stack{{folder, path}};
   while (!stack.empty()) {
@@ -223,25 +218,25 @@ void TRecoveryHelper::FailTree(TFileInfo* folder, const std::string& path, const
   }
 }
 
-void TRecoveryHelper::AskFileExists(const std::string& name) {
+void TRestoreJob::AskFileExists(const std::string& name) {
   CurrentName = name;
-  OnMain([this] {
-    if (!ApplyToAll && OnFileExists) OnFileExists(this, ExistsAnswer, CurrentName, ApplyToAll);
+  Owner.OnMain([this] {
+    if (!ApplyToAll && Owner.OnFileExists) Owner.OnFileExists(&Owner, ExistsAnswer, CurrentName, ApplyToAll);
   });
 }
 
-void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
+void TRestoreJob::RestoreFile(std::string path, TFileInfo* record) {
   if (record->InUse && !record->IsFolder) return;  // live files are where they were
   const std::size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string fileName = MakeSafeName(path.substr(folder.size()));
   if (!IsValidFileName(fileName)) fileName = SanitizeFileName(fileName);
   path = folder + fileName;
-  if (StopRequested) return;
+  if (StopRequested()) return;
   if (!InsideDestination(folder)) return Fail(record, path, kOutsideDestinationText);
   CurrentName = path;
   Progress(false);
-  if (StopRequested) return;
+  if (StopRequested()) return;
 
   struct stat existing {};
   if (::lstat(path.c_str(), &existing) == 0) {
@@ -249,10 +244,10 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
       Fail(record, path, "A folder of that name is in the way.");
       return;
     }
-    if (OnFileExists) {
+    if (Owner.OnFileExists) {
       AskFileExists(path);
       if (ExistsAnswer == eaSkip) {
-        ++LastRestore.Skipped;
+        ++Result.Skipped;
         return;
       }
       if (ExistsAnswer == eaKeepBoth) path = MakeUniqueFileName(path, &NextNumbers[path]);
@@ -274,15 +269,15 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
     ::unlink(partial.c_str());
     if (!reason.empty()) Fail(record, path, reason);
   };
-  if (StopRequested) return abandon({});
-  std::unique_ptr<TRecoveryStream> source = CreateStream(CurrentDisk, record);
+  if (StopRequested()) return abandon({});
+  std::unique_ptr<TRecoveryStream> source = CreateStream(Drive, record);
   if (!source) return abandon("The file's data cannot be read on this kind of volume.");
   if (!source->Refusal().empty()) return abandon(source->Refusal());
 
   const std::int64_t block = std::clamp<std::int64_t>(record->Size, 4096, kCopyBlock);
   const auto buffer = std::make_unique_for_overwrite<std::byte[]>(static_cast<std::size_t>(block));
   std::int64_t total = 0;
-  while (!StopRequested) {
+  while (!StopRequested()) {
     const std::int64_t n = source->Read(buffer.get(), block);
     if (n > 0 && !WriteAll(fd, buffer.get(), n)) {
       const int error = errno;
@@ -297,7 +292,7 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
     Progress(false);
     if (n == 0) break;
   }
-  if (StopRequested && total < record->Size) return abandon({});  // a stopped copy leaves nothing half-done
+  if (StopRequested() && total < record->Size) return abandon({});  // a stopped copy leaves nothing half-done
 
   // Data the volume could not give is not padded with zeros: the file keeps what was read
   // and the report says what is missing.
@@ -329,34 +324,14 @@ void TRecoveryHelper::RestoreFile(std::string path, TFileInfo* record) {
       return;
     }
   }
-  LastRestore.Bytes += total;
+  Result.Bytes += total;
   if (complete) {
-    ++LastRestore.Written;
-    ++RestoredCount;
+    ++Result.Written;
   } else {
     Fail(record, path,
          "Only " + std::to_string(total) + " of " + std::to_string(record->Size) +
              " bytes could be read from the volume; the rest of the file is missing.");
   }
-}
-
-bool TRecoveryHelper::ReadToMemory(TFileInfo* record, std::vector<std::byte>& out, std::int64_t limit) {
-  out.clear();
-  // A stale stop of an earlier scan must not keep the found files from being previewed,
-  // so the stop flag is not consulted here: the preview runs on the main thread, where
-  // nothing can stop it half-way.
-  std::unique_ptr<TRecoveryStream> source = CreateStream(CurrentDisk, record);
-  if (!source) return false;
-  std::int64_t total = 0;
-  while (total < limit) {
-    const std::int64_t want = std::min(kCopyBlock, limit - total);
-    out.resize(static_cast<std::size_t>(total + want));
-    const std::int64_t n = source->Read(out.data() + total, want);
-    total += n;
-    if (n == 0) break;
-  }
-  out.resize(static_cast<std::size_t>(total));
-  return true;
 }
 
 }  // namespace restovo
