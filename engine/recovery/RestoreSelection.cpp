@@ -74,11 +74,11 @@ TRestoreSelection SelectPicked(const TFileItems& picked) {
   const std::unordered_set<const TFileInfo*> chosen(picked.begin(), picked.end());
   std::unordered_set<const TFileInfo*> seen;
   for (TFileInfo* record : picked) {
-    if (!record || !seen.insert(record).second) continue;
+    if (!record) continue;
     bool belowPicked = false;
     for (const TFileInfo* p = record->Parent; p != nullptr && !belowPicked; p = p->Parent)
       belowPicked = p->IsFolder && chosen.count(p) != 0;
-    if (belowPicked) continue;
+    if (belowPicked || !seen.insert(record).second) continue;
     result.Top.push_back(record);
     if (record->IsFolder) result.Files += CountFiles(record, seen);
     else if (!record->InUse) ++result.Files;

@@ -326,6 +326,59 @@ class Restore(unittest.TestCase):
         self.assertEqual(sha256(image), before)
 
 
+def recycle_record(version, path):
+    """A recycle-bin information record as the system writes it: version, size, time, path."""
+    text = (path + "\0").encode("utf-16-le")
+    head = version.to_bytes(8, "little") + (4096).to_bytes(8, "little") + (0x01DA << 48).to_bytes(8, "little")
+    if version == 2:
+        return head + (len(text) // 2).to_bytes(4, "little") + text
+    return head + text.ljust(520, b"\0")
+
+
+def make_recycled_image(tmp):
+    """A FAT volume whose recycle bin was emptied, and a folder elsewhere holding a "$R"
+    file whose record lies in the bin: it must keep its name."""
+    image = os.path.join(tmp, "recycled.img")
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1", MTOOLSRC="/dev/null")
+    def tool(*args):
+        subprocess.run(args, check=True, capture_output=True, env=env)
+    tool("mkfs.fat", "-C", image, "4096")
+    user = "::/$RECYCLE.BIN/S-1-5-21-1001"
+    for d in ("::/$RECYCLE.BIN", user, "::/OTHER"):
+        tool("mmd", "-i", image, d)
+    files = [(user, "$I1A2B3C.jpg", recycle_record(1, "C:\\Users\\x\\Pictures\\cat.jpg")),
+             (user, "$R1A2B3C.jpg", b"j" * 3000),
+             (user, "$I7Q9W2E.docx", recycle_record(2, "C:\\Users\\x\\Documents\\Brief an M\u00fcller.docx")),
+             (user, "$R7Q9W2E.docx", b"d" * 5000),
+             (user, "$RZZZZZZ.png", b"p" * 2000),
+             ("::/OTHER", "$R7Q9W2E.docx", b"o" * 1000)]
+    for folder, name, content in files:
+        local = os.path.join(tmp, name)
+        with open(local, "wb") as f:
+            f.write(content)
+        tool("mcopy", "-o", "-i", image, local, folder + "/" + name)
+    tool("mdel", "-i", image, user + "/*", "::/OTHER/*")
+    return image
+
+
+class RecycledFiles(unittest.TestCase):
+    def test_recycled_files_are_listed_and_restored_by_their_original_names(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            image = make_recycled_image(tmp)
+            found = scan_json(image)
+            names = {i["path"].split("/", 1)[1] for i in found["items"] if not i["folder"]}
+            bin_ = "$RECYCLE.BIN/S-1-5-21-1001/"
+            self.assertIn(bin_ + "cat.jpg", names)
+            self.assertIn(bin_ + "Brief an M\u00fcller.docx", names)
+            self.assertIn(bin_ + "$RZZZZZZ.png", names)  # its record is gone
+            self.assertIn("OTHER/$R7Q9W2E.docx", names)  # the record of another folder
+            out = os.path.join(tmp, "out")
+            r = run("restore", image, "--to", out, "--match", "cat.jpg")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(os.path.join(out, "$RECYCLE.BIN", "S-1-5-21-1001", "cat.jpg"), "rb") as f:
+                self.assertEqual(f.read(), b"j" * 3000)
+
+
 class Interrupt(unittest.TestCase):
     def test_ctrl_c_stops_the_scan_and_prints_what_was_found(self):
         with tempfile.TemporaryDirectory() as tmp:

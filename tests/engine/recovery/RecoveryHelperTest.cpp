@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -188,6 +189,52 @@ TEST(RecoveryHelper, StopRightAfterStartEndsTheScanBeforeItRuns) {
   EXPECT_EQ(std::count(events.begin(), events.end(), "done"), 0);
   EXPECT_GE(std::count(events.begin(), events.end(), "stopped"), 1);
   EXPECT_EQ(helper.GetStatus(), stStopped);
+  EXPECT_FALSE(helper.WorkerRunning());
+}
+
+TEST(RecoveryHelper, ScansStartedAndStoppedOverAndOverEndEachTimeAndTheLastRunsToTheEnd) {
+  // The window's "Search" and "Stop" pressed in turn, at every moment of a scan: each
+  // start frees the records of the one before while its worker may still be ending.
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  auto slow = std::make_shared<SlowDevice>(ManyFolders(60));
+  helper.AddDrive(MemoryDrive(slow, "slow"));
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(5)), "quick"));
+  slow->DelayMs = 1;
+  for (int round = 0; round < 12; ++round) {
+    helper.StartScan(round % 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(round * 3));
+    helper.Stop();
+    EXPECT_FALSE(helper.WorkerRunning()) << round;
+    const TRecoveryStatus status = helper.GetStatus();
+    EXPECT_TRUE(status == stStopped || status == stDone) << round;
+  }
+  const std::size_t ends = static_cast<std::size_t>(std::count_if(
+      log.Events.begin(), log.Events.end(), [](const std::string& e) { return e == "done" || e == "stopped"; }));
+  EXPECT_EQ(ends, 12u) << "each scan ends once";
+  slow->DelayMs = 0;
+  const TScanReport& report = helper.ScanToEnd(0);
+  EXPECT_FALSE(report.Stopped);
+  EXPECT_TRUE(report.Error.empty());
+  EXPECT_EQ(report.Volume, "slow");
+  EXPECT_EQ(report.Found, 60u);
+  EXPECT_EQ(helper.CurrentDisk()->Scaner->Items.size(), 60u);
+}
+
+TEST(RecoveryHelper, ScanToEndStopsWhenInterruptedAndSaysSo) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  auto slow = std::make_shared<SlowDevice>(ManyFolders(300));
+  helper.AddDrive(MemoryDrive(slow, "slow"));
+  slow->DelayMs = 10;
+  const auto started = std::chrono::steady_clock::now();
+  const TScanReport& report =
+      helper.ScanToEnd(0, [&] { return std::chrono::steady_clock::now() - started > 200ms; });
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  EXPECT_TRUE(report.Stopped);
+  EXPECT_LT(report.Found, 300u);
   EXPECT_FALSE(helper.WorkerRunning());
 }
 
