@@ -238,6 +238,33 @@ TEST(RecoveryHelper, ScanToEndStopsWhenInterruptedAndSaysSo) {
   EXPECT_FALSE(helper.WorkerRunning());
 }
 
+TEST(RecoveryHelper, ThreadedRestoresReportOnceWhetherTheyEndOrAreStopped) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(ManyFolders(5)), "quick"));
+  ASSERT_FALSE(helper.ScanToEnd(0).Stopped);
+  const TFileItems top = *helper.CurrentDisk()->Scaner->RootItem->Children;
+  std::vector<std::string> ends;
+  std::atomic<int> progress{0};
+  helper.OnRestoreDone = [&](TRecoveryHelper*) { ends.push_back("done"); };
+  helper.OnRestoreStopped = [&](TRecoveryHelper*) { ends.push_back("stopped"); };
+  helper.OnRestoreError = [&](TRecoveryHelper*, const std::string& m) { ends.push_back(m); };
+  helper.OnRestoreProgress = [&](TRecoveryHelper*, const std::string&, std::int32_t) { ++progress; };
+  TempDir out;
+  helper.Restore(top, out.Path() + "/all");
+  bridge.WaitServing([&] { return !ends.empty(); });
+  EXPECT_EQ(ends, std::vector<std::string>{"done"});
+  EXPECT_EQ(helper.LastRestore().Written, 5);
+  EXPECT_GT(progress.load(), 0);
+  ends.clear();
+  helper.Restore(top, out.Path() + "/stopped");
+  helper.Stop();
+  EXPECT_FALSE(helper.WorkerRunning());
+  bridge.WaitServing([&] { return !ends.empty(); }, std::chrono::milliseconds(5));
+  EXPECT_EQ(ends.size(), 1u);
+  EXPECT_LE(helper.LastRestore().Written, 5);
+}
+
 TEST(RecoveryHelper, ANewScanFreesThePreviousScanersRecords) {
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, false);
