@@ -59,9 +59,7 @@ std::uint32_t ReadDriveType(const TVolumeLocation& location) {
 
 }  // namespace
 
-std::string GetFileSystemName(const std::string& root) {
-  TVolumeLocation location;
-  if (!FindVolumeRoot(root, location)) return {};
+std::string GetFileSystemName(const TVolumeLocation& location) {
   const TVolumeHandle volume = OpenVolume(location);
   if (!volume.IsValid()) return {};
   return ProbeFileSystem(location, volume, nullptr, nullptr);
@@ -71,14 +69,12 @@ TDiskObject::TDiskObject(const std::string& root, const std::string& name,
                          const TVolumeLocation& location, const std::string& mountPoint,
                          const TProbedName* probed)
     : Root(root), Name(name), MountPoint(mountPoint), Location(location) {
-  RegisterVolumeRoot(Root, Location);
   Refresh(probed);
 }
 
 TDiskObject::~TDiskObject() {
   Clear();
   Scaner.reset();
-  UnregisterVolumeRoot(Root);
 }
 
 void TDiskObject::Refresh(const TProbedName* probed) {
@@ -110,9 +106,6 @@ bool TDiskObject::IsDriveValid() {
 
 void TDiskObject::Clear() {
   if (Scaner) Scaner->Clear();
-  ExtraListA.clear();
-  FolderList.clear();
-  ExtraListB.clear();
 }
 
 TDiskScaner::TDiskScaner(TDiskObject* disk) : Disk(disk) {}
@@ -120,7 +113,8 @@ TDiskScaner::TDiskScaner(TDiskObject* disk) : Disk(disk) {}
 TDiskScaner::~TDiskScaner() = default;
 
 void TDiskScaner::Open() {
-  Volume = OpenVolumeForPath(GetRootPath());
+  // The drive holds where its volume is.
+  if (Disk) Volume = OpenVolume(Disk->Location);
   if (Disk && !Volume.IsValid()) Disk->OpenError = Volume.OpenError;
   Prepare();
   ProgressStep = 1048576;
@@ -137,7 +131,10 @@ int TDiskScaner::AddItem(TFileInfo* item) {
 // Records belong to the scanner's store and go with it; nothing to release one by one.
 void TDiskScaner::FreeItem(TFileInfo*) {}
 
-void TDiskScaner::Clear() { Items.clear(); }
+void TDiskScaner::Clear() {
+  Items.clear();
+  FolderList.clear();
+}
 
 bool TDiskScaner::Prepare() {
   Stop = false;

@@ -24,9 +24,9 @@ enum TFsKind : std::uint8_t {
 // "exFAT" and others → fkUnknown, "NTFS" → fkNtfs, "FAT32" → fkFat32, "FAT" → fkFat16.
 TFsKind DetectFsKind(const std::string& fileSystemName);
 
-// The file-system name of the volume behind a root ("FAT", "FAT32", "NTFS", "exFAT" ...);
+// The file-system name of the volume at a location ("FAT", "FAT32", "NTFS", "exFAT" ...);
 // empty when it cannot be told.
-std::string GetFileSystemName(const std::string& root);
+std::string GetFileSystemName(const TVolumeLocation& location);
 
 class TDiskScaner;
 
@@ -41,7 +41,7 @@ struct TProbedName {
 
 class TDiskObject {
  public:
-  // Registers Root for OpenVolumeForPath and reads the drive's figures.
+  // Reads the drive's figures from the volume at location.
   TDiskObject(const std::string& root, const std::string& name, const TVolumeLocation& location,
               const std::string& mountPoint = {}, const TProbedName* probed = nullptr);
   ~TDiskObject();
@@ -52,8 +52,6 @@ class TDiskObject {
   bool IsDriveValid();
   void Clear();
 
-  TFileItems ExtraListA;
-  TFileItems FolderList;  // folders holding at least one found file
   std::unique_ptr<TDiskScaner> Scaner;
   std::string Root;        // "sdb1/", "card.img#2/", "/media/me/CARD/": the start of every path
   std::string Name;        // "sdb1", "card.img#2"
@@ -65,9 +63,7 @@ class TDiskObject {
   std::string VolumeLabel;
   TFsKind FsKind = fkUnknown;
   std::uint32_t DriveType = dtUnknown;
-  TFileItems ExtraListB;
   std::uint32_t SerialNumber = 0;
-  TProgressEvent OnProgress;
   std::string DisplayName;  // "NIKON (sdb1)", "card.img"
   int OpenError = 0;        // errno of the last failed open of the source
   bool FromMachine = false; // listed from the machine's block devices, not opened by the user
@@ -97,6 +93,9 @@ class TDiskScaner {
 
   TDiskObject* Disk;
   TFileItems Items;
+  TFileItems FolderList;  // folders holding at least one found file (FAT)
+  // Scan progress, on the scanning thread.
+  TProgressEvent OnProgress;
   std::atomic<bool> Stop{false};
   bool SkipEmptyFiles = true;
   // Whether a stopped scan still links what it found into a tree (the terminal prints

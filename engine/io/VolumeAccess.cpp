@@ -9,10 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
-#include <mutex>
-
-#include "platform/SystemTables.h"
 
 namespace restovo {
 
@@ -61,12 +57,6 @@ class TMemoryDevice final : public TVolumeDevice {
  private:
   std::vector<std::byte> Data;
 };
-
-std::mutex RootsLock;
-std::map<std::string, TVolumeLocation>& Roots() {
-  static std::map<std::string, TVolumeLocation> roots;
-  return roots;
-}
 
 }  // namespace
 
@@ -135,47 +125,6 @@ TVolumeHandle OpenVolume(const TVolumeLocation& location) {
   const std::uint64_t base = std::min(location.Offset, size);
   const std::uint64_t length = std::min(location.Length, size - base);
   return TVolumeHandle(std::move(device), base, length);
-}
-
-void RegisterVolumeRoot(const std::string& root, const TVolumeLocation& location) {
-  std::lock_guard lock(RootsLock);
-  Roots()[root] = location;
-}
-
-void UnregisterVolumeRoot(const std::string& root) {
-  std::lock_guard lock(RootsLock);
-  Roots().erase(root);
-}
-
-bool FindVolumeRoot(const std::string& path, TVolumeLocation& location) {
-  std::lock_guard lock(RootsLock);
-  const std::string* best = nullptr;
-  for (const auto& [root, loc] : Roots()) {
-    if (path.compare(0, root.size(), root) == 0 && (!best || root.size() > best->size())) {
-      best = &root;
-      location = loc;
-    }
-  }
-  return best != nullptr;
-}
-
-TVolumeHandle OpenVolumeForPath(const std::string& path) {
-  if (path.empty()) return {};
-  TVolumeLocation location;
-  if (FindVolumeRoot(path, location)) return OpenVolume(location);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    TVolumeHandle invalid;
-    invalid.OpenError = errno;
-    return invalid;
-  }
-  location.Source = BlockDeviceNode(TSystemPaths{}, st.st_dev);
-  if (location.Source.empty()) {
-    TVolumeHandle invalid;
-    invalid.OpenError = ENODEV;
-    return invalid;
-  }
-  return OpenVolume(location);
 }
 
 void CloseVolume(TVolumeHandle& handle) { handle = TVolumeHandle(); }

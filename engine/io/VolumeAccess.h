@@ -75,14 +75,6 @@ std::shared_ptr<TVolumeDevice> MakeMemoryDevice(std::vector<std::byte> bytes);
 // Opens what a location names; invalid with OpenError set when that fails.
 TVolumeHandle OpenVolume(const TVolumeLocation& location);
 
-// Volume roots ("sdb1/", "card.img/", "/media/me/CARD/") and what they open.
-void RegisterVolumeRoot(const std::string& root, const TVolumeLocation& location);
-void UnregisterVolumeRoot(const std::string& root);
-bool FindVolumeRoot(const std::string& path, TVolumeLocation& location);
-
-// The volume that holds a path: a registered root that starts the path, else the block
-// device behind the file system the path lies on. Invalid for an empty path.
-TVolumeHandle OpenVolumeForPath(const std::string& path);
 void CloseVolume(TVolumeHandle& handle);
 
 // Reads count bytes at offset straight into buffer: the bytes delivered, 0 when nothing

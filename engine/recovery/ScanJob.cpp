@@ -90,7 +90,7 @@ void TScanJob::Run() {
     // A volume that cannot be opened would scan as empty; say why instead.
     if (!scaner->Volume.IsValid())
       return End(false, disk->IsDriveValid() ? OpenFailureText(disk->OpenError) : kInvalidDiskText);
-    disk->OnProgress = [this](TDiskScaner*, std::int64_t total, std::int64_t position) {
+    scaner->OnProgress = [this](TDiskScaner*, std::int64_t total, std::int64_t position) {
       if (Owner.OnScanProgress) Owner.OnScanProgress(&Owner, total, position);
     };
     scaner->Scan();

@@ -372,16 +372,15 @@ void TFat32Scaner::BuildRootFolder() {
 
 void TFatScaner::ReportProgress(std::int64_t folder, std::int64_t folders, std::int64_t part,
                                 std::int64_t parts) {
-  if (!Disk || !Disk->OnProgress || folders <= 0) return;
+  if (!OnProgress || folders <= 0) return;
   // Each root-level folder is a thousandth-divided step, split by its own subfolders, so
   // a card with one folder at the top still shows movement.
   const std::int64_t within = parts > 0 ? part * 1000 / parts : 0;
-  Disk->OnProgress(this, folders * 1000, folder * 1000 + within);
+  OnProgress(this, folders * 1000, folder * 1000 + within);
 }
 
 void TFatScaner::Scan() {
   TDiskScaner::Scan();
-  if (Disk && Disk->Scaner.get() == this) Disk->Clear();
   WalkedFolders.clear();
   try {
     if (!Prepare() || ClusterSize == 0) {
@@ -549,7 +548,7 @@ void TFatScaner::HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEnt
   for (TFileInfo* f = folder; f != nullptr;) {
     auto* dir = static_cast<TFatDirInfo*>(f->FsData.get());
     if (!dir->Pending) break;
-    if (!rootVariant && Disk) Disk->FolderList.push_back(f);
+    if (!rootVariant) FolderList.push_back(f);
     dir->Pending = false;
     f = dir->Entry.ParentDir;
   }

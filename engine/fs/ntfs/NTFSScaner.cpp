@@ -162,7 +162,6 @@ TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
 
 void TNtfsScaner::Scan() {
   TDiskScaner::Scan();
-  if (Disk && Disk->Scaner.get() == this) Disk->Clear();
   Slots.clear();
   RootItem = nullptr;
   std::array<std::byte, 512> boot{};
@@ -234,7 +233,7 @@ void TNtfsScaner::Scan() {
       if (i == 0) continue;
       std::byte* rec = chunk.data() + k * recordBytes;
       if (!CheckFixups(Geometry, rec, recordBytes)) continue;
-      if (i % 1000 == 0 && Disk && Disk->OnProgress) Disk->OnProgress(this, RecordCount, i);
+      if (i % 1000 == 0 && OnProgress) OnProgress(this, RecordCount, i);
       inode.Reset(i);
       if (ParseFileRecord(TBytes(rec, static_cast<std::size_t>(recordBytes)), inode) != TRecordKind::Base)
         continue;

@@ -105,7 +105,7 @@ TEST(DiskObject, ReadsFiguresFromAFreshFatImage) {
     EXPECT_GT(disk.TotalSize, 0);
     // A fresh volume is free but for its root folder (one cluster on FAT32).
     EXPECT_LE(disk.TotalSize - disk.FreeSize, c.kind == fkFat32 ? 4096 : 0) << c.options;
-    EXPECT_EQ(GetFileSystemName("test.img/"), c.fs);
+    EXPECT_EQ(GetFileSystemName(loc), c.fs);
     const auto scaner = CreateScaner(&disk);
     ASSERT_NE(scaner, nullptr);
     const TDiskScaner& made = *scaner;
@@ -131,7 +131,7 @@ TEST(DiskObject, UnknownVolumesGetNoScanerAndGoneVolumesAreInvalid) {
   std::filesystem::remove(path);
   EXPECT_FALSE(disk.IsDriveValid());
   EXPECT_EQ(disk.DriveType, dtNoRootDir);
-  EXPECT_EQ(GetFileSystemName("unregistered/"), "");
+  EXPECT_EQ(GetFileSystemName(loc), "");
 }
 
 TEST(DiskObject, ForensicSamplesHaveTheFiguresTheReferenceToolsReport) {

@@ -21,7 +21,7 @@ std::string MakePatternFile(const TempDir& dir, std::size_t size) {
 }
 
 TEST(VolumeAccess, EmptyPathAndMissingFilesGiveInvalidHandles) {
-  EXPECT_FALSE(OpenVolumeForPath("").IsValid());
+  EXPECT_FALSE(OpenVolume(TVolumeLocation{}).IsValid());
   TVolumeLocation missing;
   missing.Source = "/nonexistent/restovo.img";
   const TVolumeHandle h = OpenVolume(missing);
@@ -130,23 +130,6 @@ TEST(VolumeAccess, MemoryVolumes) {
   EXPECT_EQ(ReadVolume(h, buf, 8, 0), 8u);
   EXPECT_EQ(buf[0], std::byte{100});
   EXPECT_EQ(ReadVolume(h, buf, 8, 896), 4u);
-}
-
-TEST(VolumeAccess, RootsResolveByLongestPrefix) {
-  TVolumeLocation a, b;
-  a.Memory = MakeMemoryDevice(std::vector<std::byte>(16, std::byte{1}));
-  b.Memory = MakeMemoryDevice(std::vector<std::byte>(16, std::byte{2}));
-  RegisterVolumeRoot("card.img/", a);
-  RegisterVolumeRoot("card.img#2/", b);
-  std::byte x{};
-  EXPECT_EQ(ReadVolume(OpenVolumeForPath("card.img/DCIM/a.jpg"), &x, 1, 0), 1u);
-  EXPECT_EQ(x, std::byte{1});
-  EXPECT_EQ(ReadVolume(OpenVolumeForPath("card.img#2/"), &x, 1, 0), 1u);
-  EXPECT_EQ(x, std::byte{2});
-  UnregisterVolumeRoot("card.img/");
-  UnregisterVolumeRoot("card.img#2/");
-  TVolumeLocation found;
-  EXPECT_FALSE(FindVolumeRoot("card.img/DCIM", found));
 }
 
 TEST(VolumeAccess, HandlesAreOpenedReadOnly) {

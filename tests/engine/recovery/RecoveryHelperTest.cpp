@@ -337,10 +337,12 @@ TEST(RecoveryHelper, SameImageNameTwiceGetsTwoRoots) {
   ASSERT_EQ(helper.Drives().size(), 2u);
   EXPECT_EQ(helper.Drives()[0]->Root, "card.img/");
   EXPECT_EQ(helper.Drives()[1]->Root, "card.img (2)/");
-  // Each root opens its own image.
-  TVolumeLocation where;
-  ASSERT_TRUE(FindVolumeRoot("card.img (2)/x", where));
-  EXPECT_EQ(where.Source, b.Path() + "/card.img");
+  // Each drive opens its own image.
+  EXPECT_EQ(helper.Drives()[1]->Location.Source, b.Path() + "/card.img");
+  std::filesystem::remove(a.Path() + "/card.img");
+  const auto scaner = CreateScaner(helper.Drives()[1].get());
+  ASSERT_NE(scaner, nullptr);
+  EXPECT_TRUE(scaner->Volume.IsValid());
 }
 
 }  // namespace

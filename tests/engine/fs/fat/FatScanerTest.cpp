@@ -336,7 +336,7 @@ TEST(FatScan, DeletedEntriesOfAllKinds) {
   EXPECT_TRUE(Find(*s, "$MG_0001.JPG")->Parent->InUse);
   // Folders holding deleted files, the root excepted (it holds some of its own).
   std::set<std::string> folders;
-  for (const TFileInfo* f : disk->FolderList) folders.insert(f->Name);
+  for (const TFileInfo* f : s->FolderList) folders.insert(f->Name);
   EXPECT_EQ(folders, (std::set<std::string>{"$LD", "PHOTOS"}));
 }
 
@@ -457,13 +457,13 @@ TEST(FatScan, RootWithoutFoldersAndEmptyVolumes) {
     s->Scan();
     ASSERT_NE(s->RootItem, nullptr);
     EXPECT_TRUE(s->Items.empty());
-    EXPECT_TRUE(disk->FolderList.empty());
+    EXPECT_TRUE(s->FolderList.empty());
   }
   v.Entry(v.RootOffset(), "ONLY    BIN", 0x20, 7, 3000, true);
   const auto disk = v.Disk();
   std::vector<std::pair<std::int64_t, std::int64_t>> progress;
   auto s = CreateScaner(disk.get());
-  disk->OnProgress = [&](TDiskScaner*, std::int64_t t, std::int64_t p) { progress.push_back({t, p}); };
+  s->OnProgress = [&](TDiskScaner*, std::int64_t t, std::int64_t p) { progress.push_back({t, p}); };
   s->Scan();
   ASSERT_EQ(s->Items.size(), 1u);
   EXPECT_EQ(s->Items[0]->Parent, s->RootItem);
