@@ -7,33 +7,6 @@
 
 namespace restovo {
 
-bool ParseNtfsBootSector(TBytes b, TNtfsGeometry& g) {
-  g = TNtfsGeometry{};
-  if (b.size() < 512 || std::memcmp(b.data() + 3, "NTFS    ", 8) != 0) return false;
-  g.BytesPerSector = ReadU16(b, 0x0B);
-  const std::uint32_t rawSpc = ReadU8(b, 0x0D);
-  // Above 0x80 the sector count is a negative power of two.
-  std::uint32_t spc = rawSpc;
-  if (rawSpc > 0x80) spc = 256 - rawSpc < 24 ? 1u << (256 - rawSpc) : 0;
-  g.SectorsPerCluster = spc;
-  g.TotalSectors = static_cast<std::int64_t>(ReadU64(b, 0x28) & 0x7FFFFFFFFFFFFFFFull);
-  g.MftLcn = static_cast<std::int64_t>(ReadU64(b, 0x30) & 0x7FFFFFFFFFFFFFFFull);
-  g.MftMirrLcn = static_cast<std::int64_t>(ReadU64(b, 0x38) & 0x7FFFFFFFFFFFFFFFull);
-  g.ClustersPerIndexRecord = ReadU32(b, 0x44);
-  const std::uint32_t v = ReadU32(b, 0x40);
-  if (g.BytesPerSector != 512 && g.BytesPerSector != 1024 && g.BytesPerSector != 2048 &&
-      g.BytesPerSector != 4096) {
-    return false;
-  }
-  if (spc == 0 || !std::has_single_bit(spc) || g.ClusterBytes() > (1 << 24)) return false;
-  if (v < 0x80) g.BytesPerRecord = static_cast<std::int64_t>(v) * g.ClusterBytes();
-  else g.BytesPerRecord = std::int64_t{1} << ((0x100 - (v & 0xFF)) % 32);
-  return g.BytesPerRecord >= 256 && g.BytesPerRecord <= 65536 &&
-         g.BytesPerRecord % std::min<std::int64_t>(g.BytesPerSector, 512) == 0 && g.TotalSectors > 0 &&
-         // The volume's size in bytes must fit: every offset on it is computed from it.
-         g.TotalSectors <= INT64_MAX / g.BytesPerSector && g.MftLcn < g.TotalClusters();
-}
-
 bool CheckFixups(const TNtfsGeometry& geometry, std::byte* buffer, std::int64_t count) {
   if (buffer == nullptr || count < 16 || std::memcmp(buffer, "FILE", 4) != 0) return false;
   const TBytes b(buffer, static_cast<std::size_t>(count));
