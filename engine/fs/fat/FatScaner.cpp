@@ -5,6 +5,8 @@
 #include <new>
 #include <unordered_set>
 
+#include "volume/BootSectorLayout.h"
+
 namespace restovo {
 
 namespace {
@@ -125,54 +127,41 @@ void TFatScaner::Clear() {
   ClusterBuf = {};
   FatWindow = {};
   FatWindowStart = 0;
-  FatFailedStart = UINT64_MAX;
+  WholeFatTried = false;
+  FatUnreadable.clear();
 }
 
 bool TFatScaner::Prepare() {
   if (!TDiskScaner::Prepare()) return false;
-  Bpb.fill(std::byte{0});
-  std::array<std::byte, 512> sector{};
-  if (ReadVolumeCopy(Volume, sector.data(), 512, 0) < 512) return false;
+  Boot = TBootInfo{};
   ClusterSize = 0;
-  std::memcpy(Bpb.data(), sector.data(), Bpb.size());
-  BytesPerSector = BpbU16(11);
-  // Sector sizes other than these cannot describe a real volume; refusing them keeps every
-  // later division and multiplication meaningful.
-  if (BytesPerSector != 512 && BytesPerSector != 1024 && BytesPerSector != 2048 &&
-      BytesPerSector != 4096) {
-    return false;
-  }
-  ClusterSize = BpbU8(13) * BytesPerSector;
-  RootDirSectors = (BpbU16(17) * 32u + BytesPerSector - 1) / BytesPerSector;
+  std::array<std::byte, boot::kSectorBytes> sector{};
+  if (ReadVolumeCopy(Volume, sector.data(), boot::kSectorBytes, 0) < boot::kSectorBytes) return false;
+  // The boot-sector parser's rules are the scanner's: a sector it refuses describes no
+  // volume whose table or data could be found.
+  if (!ParseFatBootSector(sector, Boot)) return false;
+  BytesPerSector = Boot.BytesPerSector;
+  ClusterSize = Boot.ClusterSize;
+  RootDirSectors = Boot.Fat.RootDirSectors;
   return true;
-}
-
-std::uint64_t TFatScaner::TableSectors() const {
-  return BpbU16(22) != 0 ? BpbU16(22) : BpbU32(36);
 }
 
 bool TFatScaner::PrepareVariant(std::uint32_t eoc, std::uint32_t bad, std::uint32_t eoc2) {
   EocMark = eoc;
   BadMark = bad;
   EocMark2 = eoc2;
-  const bool ok = TFatScaner::Prepare();
-  if (!ok || ClusterSize == 0) return ok;
-  const std::uint64_t tableSectors = TableSectors();
-  FatBytes = tableSectors * BytesPerSector;
-  FirstDataSector = BpbU16(14) + tableSectors * BpbU8(16) + RootDirSectors;
+  if (!TFatScaner::Prepare()) return false;
+  FatBytes = Boot.FatBytes;
+  FirstDataSector = Boot.Fat.FirstDataSector;
   DataOffset = static_cast<std::int64_t>(FirstDataSector * BytesPerSector);
-  TotalSectors = BpbU16(19) != 0 ? BpbU16(19) : BpbU32(32);
-  const std::uint64_t clusters =
-      TotalSectors > FirstDataSector ? (TotalSectors - FirstDataSector) / BpbU8(13) : 0;
+  TotalSectors = Boot.TotalSectors;
   // Never more clusters than the table can describe or the variant can number.
   const std::uint64_t tableEntries = FatBytes * 8 / EntryBits();
   const std::uint64_t limit = std::min<std::uint64_t>(tableEntries, MaxClusterNumber() + 1);
-  DataClusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, limit > 2 ? limit - 2 : 0));
-  ActiveFat = 0;
-  const std::uint16_t extFlags = BpbU16(40);
-  if (BpbU16(22) == 0 && (extFlags & 0x80) && (extFlags & 0x0F) < BpbU8(16))
-    ActiveFat = static_cast<std::uint8_t>(extFlags & 0x0F);
-  FatOffset = (BpbU16(14) + ActiveFat * tableSectors) * BytesPerSector;
+  DataClusterCount =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(Boot.TotalClusters, limit > 2 ? limit - 2 : 0));
+  ActiveFat = static_cast<std::uint8_t>(Boot.Fat.ActiveFat);
+  FatOffset = Boot.FatOffset;
   return true;
 }
 
@@ -193,38 +182,80 @@ std::uint32_t TFat32Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const {
   return ReadU32(at, 0) & 0x0FFFFFFFu;
 }
 
+std::uint64_t TFatScaner::TableCopyOffset(std::uint32_t copy) const {
+  return (Boot.Fat.ReservedSectors + std::uint64_t{copy} * Boot.Fat.FatSectors) * BytesPerSector;
+}
+
+std::uint32_t TFatScaner::ReadTableBytes(std::uint64_t start, std::uint32_t length, std::byte* out) {
+  // Copies are tried in turn, the active one first, from where the last read stopped: a
+  // sector one copy cannot give may come from another.
+  const std::uint32_t copies = std::max<std::uint32_t>(Boot.Fat.FatCount, 1);
+  std::uint32_t done = 0;
+  while (done < length) {
+    std::uint32_t best = 0;
+    for (std::uint32_t i = 0; i < copies; ++i) {
+      const std::uint32_t copy = (ActiveFat + i) % copies;
+      const std::uint32_t got = ReadVolume(Volume, out + done, length - done, TableCopyOffset(copy) + start + done);
+      best = std::max(best, got);
+      if (got == length - done) break;
+    }
+    if (best == 0) break;
+    done += best;
+  }
+  return done;
+}
+
 bool TFatScaner::ReadFatWindow(std::uint64_t position, std::uint32_t width) {
   const std::uint64_t sector = BytesPerSector == 0 ? 512 : BytesPerSector;
-  const bool whole = FatBytes <= kWholeFat && FatWindow.empty();
-  const std::uint64_t start = whole ? FatOffset : position / sector * sector;
-  // A table cut short answers every lookup in that stretch at once instead of reading again.
-  if (FatFailedStart <= start && start < FatFailedStart + kFatWindow) return false;
-  const std::uint64_t tableEnd = FatOffset + FatBytes;
-  const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(whole ? FatBytes : kFatWindow, tableEnd - start));
+  if (FatUnreadable.count(position / sector) || FatUnreadable.count((position + width - 1) / sector)) return false;
+  const bool whole = FatBytes <= kWholeFat && !WholeFatTried;
+  WholeFatTried = true;
+  const std::uint64_t start = whole ? 0 : position / sector * sector;
+  const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(whole ? FatBytes : kFatWindow, FatBytes - start));
+  const std::uint64_t failedBefore = Volume.FailedReads(), unreadBefore = Volume.UnreadBytes();
   FatWindow.resize(length);
-  const std::uint32_t got = ReadVolume(Volume, FatWindow.data(), length, start);
+  const std::uint32_t got = ReadTableBytes(start, length, FatWindow.data());
   FatWindow.resize(got);
   FatWindowStart = start;
-  if (got < position - start + width) {
-    FatFailedStart = start;
-    return false;
+  // What another copy gave is not lost: only a sector no copy gives counts as unreadable,
+  // once, and only where the source has it (what lies past its end is counted apart).
+  Volume.SetReadStats(failedBefore, unreadBefore);
+  if (got < length) {
+    const std::uint64_t bad = (start + got) / sector;
+    if (FatUnreadable.insert(bad).second && FatOffset + bad * sector < Volume.Size()) {
+      const std::uint64_t bytes = std::min<std::uint64_t>(sector, FatBytes - bad * sector);
+      Volume.SetReadStats(failedBefore + 1, unreadBefore + bytes);
+    }
   }
-  return true;
+  return got >= position - start + width;
 }
 
 std::uint32_t TFatScaner::GetFatEntry(std::uint32_t cluster) {
-  const std::uint64_t position = FatOffset + LocateFatEntry(cluster);
+  const std::uint64_t position = LocateFatEntry(cluster);
   const std::uint32_t width = EntryBits() == 32 ? 4 : 2;
-  if (BytesPerSector == 0 || position + width > FatOffset + FatBytes) return BadMark;
+  if (BytesPerSector == 0 || position + width > FatBytes) return BadMark;
   // An entry may straddle two sectors (FAT12); the window always holds it whole.
   if (position < FatWindowStart || position + width > FatWindowStart + FatWindow.size()) {
-    if (!ReadFatWindow(position, width)) return BadMark;
+    if (!ReadFatWindow(position, width)) return kUnknownEntry;
   }
   return DecodeFatEntry(cluster, TBytes(FatWindow).subspan(position - FatWindowStart, width));
 }
 
+bool TFatScaner::TableReadable() {
+  // One copy whole on the source, starting with the media byte the boot sector gives.
+  for (std::uint32_t copy = 0; copy < Boot.Fat.FatCount; ++copy) {
+    const std::uint64_t at = TableCopyOffset(copy);
+    if (at + FatBytes > Volume.Size()) continue;
+    std::byte first{};
+    if (ReadVolume(Volume, &first, 1, at) == 1 && std::to_integer<std::uint8_t>(first) == Boot.Fat.Media) return true;
+  }
+  return false;
+}
+
 bool TFatScaner::IsClusterFree(std::uint32_t cluster) {
-  return IsDataCluster(cluster) && GetFatEntry(cluster) == 0;
+  if (!IsDataCluster(cluster)) return false;
+  const std::uint32_t entry = GetFatEntry(cluster);
+  return entry == 0 || entry == kUnknownEntry;
 }
 
 std::uint64_t TFatScaner::MaxFolderClusters() const {
@@ -301,20 +332,23 @@ TRecoverState TFatScaner::RateDeletedFile(const TFatEntryInfo& entry, std::int64
   const std::int64_t d = (size + ClusterSize - 1) / ClusterSize;
   if (d <= 0) return rsGood;
   std::int64_t free = 0;
+  bool unknown = false;
   // Clusters past the end of the volume do not exist and so are not free: only those on it
   // are looked at, however large the size field says the file is.
   const std::int64_t onVolume =
       std::min<std::int64_t>(d, std::int64_t{DataClusterCount} + 2 - std::int64_t{entry.FirstCluster});
   for (std::int64_t i = 0; i < onVolume; ++i) {
     const std::uint64_t k = std::uint64_t{entry.FirstCluster} + static_cast<std::uint64_t>(i);
-    if (GetFatEntry(static_cast<std::uint32_t>(k)) == 0) ++free;
+    const std::uint32_t value = GetFatEntry(static_cast<std::uint32_t>(k));
+    // A cluster whose entry no copy of the table gives is not counted as taken; the
+    // verdict cannot be better than Poor then.
+    if (value == kUnknownEntry) unknown = true;
+    if (value == 0 || value == kUnknownEntry) ++free;
     if (i % 16 == 0 && StopRequested()) break;
   }
   const std::int64_t g = free * 100 / d;
-  if (g == 100) return rsGood;
-  if (g >= 80) return rsPoor;
-  if (g < 20) return rsLost;
-  return rsVeryPoor;
+  const TRecoverState state = g == 100 ? rsGood : g >= 80 ? rsPoor : g < 20 ? rsLost : rsVeryPoor;
+  return unknown && state == rsGood ? rsPoor : state;
 }
 
 bool TFatScaner::IsValidEntry(TBytes e) {
@@ -357,7 +391,7 @@ void TFatScaner::MakeRootRecord(TClusChain chain, std::uint32_t firstCluster) {
 void TFat12Scaner::BuildRootFolder() {
   // The fixed root region, in cluster-sized pieces; the last piece ends with the region.
   const std::int64_t start = static_cast<std::int64_t>(
-      (BpbU16(14) + TableSectors() * BpbU8(16)) * BytesPerSector);
+      (Boot.Fat.ReservedSectors + Boot.Fat.FatSectors * Boot.Fat.FatCount) * BytesPerSector);
   RootRegionEnd = start + static_cast<std::int64_t>(RootDirSectors) * BytesPerSector;
   TClusChain chain;
   for (std::int64_t o = start; o < RootRegionEnd; o += ClusterSize) chain.push_back(o);
@@ -366,7 +400,7 @@ void TFat12Scaner::BuildRootFolder() {
 
 void TFat32Scaner::BuildRootFolder() {
   RootRegionEnd = 0;
-  const std::uint32_t first = BpbU32(44);
+  const std::uint32_t first = Boot.Fat.RootCluster;
   MakeRootRecord(FollowChain(first, true, MaxFolderClusters()), first);
 }
 
@@ -384,8 +418,14 @@ void TFatScaner::Scan() {
   if (Disk && Disk->Scaner.get() == this) Disk->Clear();
   WalkedFolders.clear();
   try {
-    if (!Prepare() || ClusterSize == 0) {
+    if (!Prepare()) {
       Folders.clear();
+      Fail("The boot sector cannot be read or does not describe a FAT volume");
+      return;
+    }
+    if (!TableReadable()) {
+      Folders.clear();
+      Fail("The file allocation table cannot be read");
       return;
     }
     BuildRootFolder();
@@ -401,8 +441,8 @@ void TFatScaner::Scan() {
       BuildFolderChain(p);
       WalkTree(p, i - RootIndex - 1, count - RootIndex - 1);
     }
-  } catch (const std::exception&) {
-    // A damaged volume ends the scan with what was found so far.
+  } catch (const std::bad_alloc&) {
+    Fail("The scan ran out of memory on this volume's figures");
   }
   Folders.clear();
   ClusterBuf = {};
