@@ -247,7 +247,7 @@ bool TFatScaner::TableReadable() {
     const std::uint64_t at = TableCopyOffset(copy);
     if (at + FatBytes > Volume.Size()) continue;
     std::byte first{};
-    if (ReadVolume(Volume, &first, 1, at) == 1 && std::to_integer<std::uint8_t>(first) == Boot.Fat.Media) return true;
+    if (ReadVolumeExact(Volume, &first, 1, at) == TReadResult::Ok && std::to_integer<std::uint8_t>(first) == Boot.Fat.Media) return true;
   }
   return false;
 }
