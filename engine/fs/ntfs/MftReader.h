@@ -53,6 +53,9 @@ struct TInodeData {
   bool InUse = false;
   bool HasAttrList = false;
   bool HasResident = false;  // the unnamed $DATA is resident
+  // The attribute list is damaged: it breaks off before its end mark, or an attribute's
+  // value or run list does not fit. What came before is kept; the record is not whole.
+  bool BrokenOff = false;
   std::u16string LongName;   // first name outside the DOS namespace
   std::u16string DosName;
   std::int64_t ResidentSize = 0;
