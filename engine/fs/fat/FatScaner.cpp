@@ -5,6 +5,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "fs/fat/FatLayout.h"
 #include "volume/BootSectorLayout.h"
 
 namespace restovo {
@@ -14,7 +15,7 @@ namespace {
 constexpr std::uint32_t kFatWindow = 64 * 1024;
 // Tables up to this size are read whole, once: verdicts then never read the table again.
 constexpr std::uint64_t kWholeFat = 64ull << 20;
-constexpr std::size_t kEntrySize = 32;
+constexpr std::size_t kEntrySize = fat::kEntryBytes;
 // A FAT folder holds at most 65,536 entries: 2 MiB of directory data.
 constexpr std::int64_t kMaxFolderBytes = 65536 * 32;
 
@@ -23,7 +24,7 @@ constexpr char16_t kCp437High[129] =
     u"ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐"
     u"└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00A0";
 
-bool IsLongNameEntry(TBytes e) { return (ReadU8(e, 11) & 0x0F) == 0x0F; }
+bool IsLongNameEntry(TBytes e) { return (ReadU8(e, fat::kAttributes) & fat::kAttrLongName) == fat::kAttrLongName; }
 
 bool IsRefusedNameByte(std::uint8_t b) {
   if (b <= 0x19) return true;
@@ -41,8 +42,8 @@ std::u16string ShortPart(TBytes e, std::size_t from, std::size_t count, bool low
   std::u16string out;
   for (std::size_t i = from; i < from + count; ++i) {
     std::uint8_t b = ReadU8(e, i);
-    if (i == 0 && deleted && b == 0xE5) b = '$';
-    else if (i == 0 && b == 0x05) b = 0xE5;
+    if (i == 0 && deleted && b == fat::kDeleted) b = '$';
+    else if (i == 0 && b == fat::kEscapedE5) b = fat::kDeleted;
     char16_t c = b < 0x80 ? static_cast<char16_t>(b) : kCp437High[b - 0x80];
     if (lower && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
     out.push_back(c);
@@ -57,7 +58,7 @@ std::u16string ShortPart(TBytes e, std::size_t from, std::size_t count, bool low
 }  // namespace
 
 std::string ShortEntryName(TBytes entry, bool deleted) {
-  const std::uint8_t caseBits = ReadU8(entry, 12);
+  const std::uint8_t caseBits = ReadU8(entry, fat::kCaseBits);
   const std::u16string base = ShortPart(entry, 0, 8, caseBits & 0x08, deleted);
   const std::u16string ext = ShortPart(entry, 8, 3, caseBits & 0x10, false);
   return Utf16ToUtf8(ext.empty() ? base : base + u"." + ext);
@@ -75,9 +76,9 @@ std::string AssembleLongName(const std::vector<std::array<std::byte, 32>>& entri
         part.push_back(u);
       }
     };
-    take(1, 5);
-    if (ReadU16(e, 14) != 0xFFFF) take(14, 6);
-    if (ReadU16(e, 28) != 0xFFFF) take(28, 2);
+    take(fat::kLongPart1, 5);
+    if (ReadU16(e, fat::kLongPart2) != 0xFFFF) take(fat::kLongPart2, 6);
+    if (ReadU16(e, fat::kLongPart3) != 0xFFFF) take(fat::kLongPart3, 2);
     text = part + text;
   }
   return Utf16ToUtf8(text);
@@ -165,9 +166,9 @@ bool TFatScaner::PrepareVariant(std::uint32_t eoc, std::uint32_t bad, std::uint3
   return true;
 }
 
-bool TFat12Scaner::Prepare() { return PrepareVariant(0xFFF, 0xFF7, 0xFF8); }
-bool TFat16Scaner::Prepare() { return PrepareVariant(0xFFFF, 0xFFF7, 0xFFF8); }
-bool TFat32Scaner::Prepare() { return PrepareVariant(0x0FFFFFFF, 0x0FFFFFF7, 0x0FFFFFF8); }
+bool TFat12Scaner::Prepare() { return PrepareVariant(fat::kFat12Marks.Eoc, fat::kFat12Marks.Bad, fat::kFat12Marks.Eoc2); }
+bool TFat16Scaner::Prepare() { return PrepareVariant(fat::kFat16Marks.Eoc, fat::kFat16Marks.Bad, fat::kFat16Marks.Eoc2); }
+bool TFat32Scaner::Prepare() { return PrepareVariant(fat::kFat32Marks.Eoc, fat::kFat32Marks.Bad, fat::kFat32Marks.Eoc2); }
 
 std::uint64_t TFat12Scaner::LocateFatEntry(std::uint32_t k) const { return k + k / 2; }
 std::uint64_t TFat16Scaner::LocateFatEntry(std::uint32_t k) const { return std::uint64_t{k} * 2; }
@@ -179,7 +180,7 @@ std::uint32_t TFat12Scaner::DecodeFatEntry(std::uint32_t k, TBytes at) const {
 }
 std::uint32_t TFat16Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const { return ReadU16(at, 0); }
 std::uint32_t TFat32Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const {
-  return ReadU32(at, 0) & 0x0FFFFFFFu;
+  return ReadU32(at, 0) & fat::kFat32EntryMask;
 }
 
 std::uint64_t TFatScaner::TableCopyOffset(std::uint32_t copy) const {
@@ -353,21 +354,21 @@ TRecoverState TFatScaner::RateDeletedFile(const TFatEntryInfo& entry, std::int64
 
 bool TFatScaner::IsValidEntry(TBytes e) {
   ParseStatus = psInvalidEntry;
-  if (ReadU8(e, 0) == 0x00) {
+  if (ReadU8(e, fat::kName) == fat::kEndOfDirectory) {
     ParseStatus = psEndOfDirectory;
     return false;
   }
-  if (ReadU8(e, 11) >= 0x40) return false;
+  if (ReadU8(e, fat::kAttributes) >= fat::kAttrUnused) return false;
   if (IsLongNameEntry(e)) {
     ParseStatus = psOk;
     return true;
   }
-  const std::uint32_t first = (std::uint32_t{ReadU16(e, 20)} << 16) | ReadU16(e, 26);
-  if (first == 0 && ReadU32(e, 28) != 0) return false;
+  const std::uint32_t first = (std::uint32_t{ReadU16(e, fat::kClusterHigh)} << 16) | ReadU16(e, fat::kClusterLow);
+  if (first == 0 && ReadU32(e, fat::kSize) != 0) return false;
   if (first != 0 && !IsDataCluster(first)) return false;
-  for (std::size_t i = 0; i < 11; ++i) {
-    std::uint8_t b = ReadU8(e, i);
-    if (i == 0 && b == 0x05) b = 0xE5;
+  for (std::size_t i = 0; i < fat::kNameBytes; ++i) {
+    std::uint8_t b = ReadU8(e, fat::kName + i);
+    if (i == 0 && b == fat::kEscapedE5) b = fat::kDeleted;
     if (IsRefusedNameByte(b)) return false;
   }
   ParseStatus = psOk;
@@ -509,7 +510,7 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
     for (std::size_t at = 0; at + kEntrySize <= ClusterBuf.size(); at += kEntrySize) {
       if (StopRequested()) break;
       const TBytes e = TBytes(ClusterBuf).subspan(at, kEntrySize);
-      ended |= ReadU8(e, 0) == 0x00;
+      ended |= ReadU8(e, fat::kName) == fat::kEndOfDirectory;
       if (longName.empty()) {
         if (!IsValidEntry(e)) continue;  // garbage and end-of-directory entries alike
         if (IsLongNameEntry(e)) {
@@ -527,20 +528,20 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
         continue;
       }
       TWorkEntry work;
-      work.Entry.Deleted = ReadU8(e, 0) == 0xE5;
+      work.Entry.Deleted = ReadU8(e, fat::kName) == fat::kDeleted;
       if (!longName.empty()) work.Name = AssembleLongName(longName);
       longName.clear();
       if (work.Name.empty()) {
         work.Name = ShortEntryName(e, work.Entry.Deleted);
         if (work.Name == "." || work.Name == "..") continue;
       }
-      work.Attributes = ReadU8(e, 11);
-      work.Size = ReadU32(e, 28);
-      work.CreationTime = DosDateTimeToFileTime(ReadU16(e, 16), ReadU16(e, 14));
-      work.LastWriteTime = DosDateTimeToFileTime(ReadU16(e, 24), ReadU16(e, 22));
-      work.LastAccessTime = DosDateTimeToFileTime(ReadU16(e, 18), 0);
-      work.Entry.IsFolder = (work.Attributes & 0x10) != 0;
-      work.Entry.FirstCluster = (std::uint32_t{ReadU16(e, 20)} << 16) | ReadU16(e, 26);
+      work.Attributes = ReadU8(e, fat::kAttributes);
+      work.Size = ReadU32(e, fat::kSize);
+      work.CreationTime = DosDateTimeToFileTime(ReadU16(e, fat::kCreatedDate), ReadU16(e, fat::kCreatedTime));
+      work.LastWriteTime = DosDateTimeToFileTime(ReadU16(e, fat::kWrittenDate), ReadU16(e, fat::kWrittenTime));
+      work.LastAccessTime = DosDateTimeToFileTime(ReadU16(e, fat::kAccessedDate), 0);
+      work.Entry.IsFolder = (work.Attributes & fat::kAttrFolder) != 0;
+      work.Entry.FirstCluster = (std::uint32_t{ReadU16(e, fat::kClusterHigh)} << 16) | ReadU16(e, fat::kClusterLow);
       HandleEntry(folder, subFolders, work);
     }
     // A deleted folder's later clusters are guessed too: a full cluster (no end mark) may go
@@ -565,7 +566,7 @@ bool TFatScaner::FollowsAsFolderCluster(std::int64_t offset) {
   bool firstValid = false;
   for (std::size_t at = 0; at + kEntrySize <= next.size(); at += kEntrySize) {
     const TBytes e = TBytes(next).subspan(at, kEntrySize);
-    if (ReadU8(e, 0) == 0x00) break;
+    if (ReadU8(e, fat::kName) == fat::kEndOfDirectory) break;
     const bool ok = IsValidEntry(e);
     if (at == 0) firstValid = ok;
     valid += ok;
