@@ -443,7 +443,7 @@ void TFatScaner::Scan() {
       WalkTree(p, i - RootIndex - 1, count - RootIndex - 1);
     }
   } catch (const std::bad_alloc&) {
-    Fail("The scan ran out of memory on this volume's figures");
+    Fail("There is not enough memory to scan this volume");
   }
   Folders.clear();
   ClusterBuf = {};
