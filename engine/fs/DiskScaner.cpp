@@ -4,7 +4,6 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 #include "io/BlockProbe.h"
@@ -12,17 +11,6 @@
 #include "volume/DriveList.h"
 
 namespace restovo {
-
-TFsKind DetectFsKind(const std::string& fileSystemName) {
-  std::string name = fileSystemName;
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (name.find("EXFAT") != std::string::npos) return fkUnknown;
-  if (name.find("NTFS") != std::string::npos) return fkNtfs;
-  if (name.find("FAT32") != std::string::npos) return fkFat32;
-  if (name.find("FAT") != std::string::npos) return fkFat16;
-  return fkUnknown;
-}
 
 namespace {
 
@@ -45,7 +33,7 @@ std::string ProbeFileSystem(const TVolumeLocation& location, const TVolumeHandle
     }
   }
   if (label) *label = own.Label;
-  return haveBoot ? BootKindName(own.Kind) : std::string();
+  return haveBoot ? FsKindName(own.Kind) : std::string();
 }
 
 std::uint32_t ReadDriveType(const TVolumeLocation& location) {
@@ -95,7 +83,7 @@ void TDiskObject::Refresh(const TProbedName* probed) {
   FsKind = DetectFsKind(FileSystem);
   // The platform calls FAT12 and FAT16 both "FAT"; their tables differ, so the boot sector
   // decides which reader a "FAT" volume gets.
-  if (FsKind == fkFat16 && boot.Kind == TBootKind::Fat12) FsKind = fkFat12;
+  if (FsKind == fkFat16 && boot.Kind == fkFat12) FsKind = fkFat12;
   DisplayName = VolumeLabel.empty() ? Name : VolumeLabel + " (" + Name + ")";
 }
 

@@ -10,19 +10,9 @@
 #include "volume/DriveList.h"
 #include "records/TypesDefine.h"
 #include "io/VolumeAccess.h"
+#include "volume/FsKind.h"
 
 namespace restovo {
-
-enum TFsKind : std::uint8_t {
-  fkUnknown = 0,  // also every exFAT volume
-  fkFat12 = 1,
-  fkFat16 = 2,
-  fkFat32 = 3,
-  fkNtfs = 4,
-};
-
-// "exFAT" and others → fkUnknown, "NTFS" → fkNtfs, "FAT32" → fkFat32, "FAT" → fkFat16.
-TFsKind DetectFsKind(const std::string& fileSystemName);
 
 // The file-system name of the volume at a location ("FAT", "FAT32", "NTFS", "exFAT" ...);
 // empty when it cannot be told.

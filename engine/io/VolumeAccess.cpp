@@ -130,9 +130,19 @@ TVolumeHandle OpenVolume(const TVolumeLocation& location) {
 void CloseVolume(TVolumeHandle& handle) { handle = TVolumeHandle(); }
 
 std::uint32_t ReadVolume(const TVolumeHandle& handle, void* buffer, std::uint32_t count,
-                         std::uint64_t offset) {
+                         std::uint64_t offset, TReadResult* result) {
+  // ReadAt has counted a failed (-1) or short read already; here it only becomes 0 bytes.
   const std::int64_t n = handle.ReadAt(buffer, count, offset);
-  return n > 0 ? static_cast<std::uint32_t>(n) : 0;
+  const std::uint32_t got = n > 0 ? static_cast<std::uint32_t>(n) : 0;
+  if (result) *result = handle.IsValid() && got == count ? TReadResult::Ok : TReadResult::Unreadable;
+  return got;
+}
+
+TReadResult ReadVolumeExact(const TVolumeHandle& handle, void* buffer, std::uint32_t count,
+                            std::uint64_t offset) {
+  TReadResult result = TReadResult::Unreadable;
+  ReadVolume(handle, buffer, count, offset, &result);
+  return result;
 }
 
 std::uint32_t ReadVolumeCopy(const TVolumeHandle& handle, void* buffer, std::uint32_t count,

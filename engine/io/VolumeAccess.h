@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "io/ReadResult.h"
+
 namespace restovo {
 
 // A byte source read at absolute positions.
@@ -78,9 +80,15 @@ TVolumeHandle OpenVolume(const TVolumeLocation& location);
 void CloseVolume(TVolumeHandle& handle);
 
 // Reads count bytes at offset straight into buffer: the bytes delivered, 0 when nothing
-// could be read (invalid handle, offset past the end, I/O error).
+// could be read (invalid handle, offset past the end, I/O error). A read inside the volume
+// that fails or comes back short is counted in the handle's FailedReads/UnreadBytes; when
+// the caller must tell "could not read" from "read nothing", `result` says which.
 std::uint32_t ReadVolume(const TVolumeHandle& handle, void* buffer, std::uint32_t count,
-                         std::uint64_t offset);
+                         std::uint64_t offset, TReadResult* result = nullptr);
+// Reads all count bytes or says why not: Ok, or Unreadable when any of them could not be
+// read (an invalid handle, an I/O error, a short read, bytes past the end).
+TReadResult ReadVolumeExact(const TVolumeHandle& handle, void* buffer, std::uint32_t count,
+                            std::uint64_t offset);
 // As ReadVolume, through a zeroed scratch block: only the bytes delivered are copied, so the
 // caller's bytes past a short read keep their old contents; on failure nothing is touched.
 std::uint32_t ReadVolumeCopy(const TVolumeHandle& handle, void* buffer, std::uint32_t count,

@@ -19,9 +19,15 @@ const char* RecoverStateText(std::int32_t state) {
 }
 
 std::string RecordDamageText(std::uint8_t damage, std::int64_t claimedSize) {
-  if (!(damage & rdSizeBeyondData)) return {};
-  return "The recorded size (" + std::to_string(claimedSize) +
-         " bytes) is more than its data can hold; the file is restored as far as its data goes.";
+  std::string text;
+  if (damage & rdRecordBrokenOff)
+    text = "The file's record is damaged part-way; what it said after the damage is lost.";
+  if (damage & rdSizeBeyondData) {
+    if (!text.empty()) text += ' ';
+    text += "The recorded size (" + std::to_string(claimedSize) +
+            " bytes) is more than its data can hold; the file is restored as far as its data goes.";
+  }
+  return text;
 }
 
 std::unique_ptr<TFileInfo> NewFileInfo() { return std::make_unique<TFileInfo>(); }

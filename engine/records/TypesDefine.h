@@ -31,6 +31,7 @@ const char* RecoverStateText(std::int32_t state);
 enum TRecordDamage : std::uint8_t {
   rdNone = 0,
   rdSizeBeyondData = 1,  // the size field claimed more than the data can hold; cut to that
+  rdRecordBrokenOff = 2,  // the record breaks off at a damaged part: what followed is lost
 };
 
 // The English reason for a record's damage bits; empty for none.

@@ -7,19 +7,9 @@
 #include <memory>
 #include <vector>
 
-namespace restovo {
+#include "volume/BootSectorLayout.h"
 
-const char* BootKindName(TBootKind kind) {
-  switch (kind) {
-    case TBootKind::Fat12:
-    case TBootKind::Fat16: return "FAT";
-    case TBootKind::Fat32: return "FAT32";
-    case TBootKind::Ntfs: return "NTFS";
-    case TBootKind::ExFat: return "exFAT";
-    case TBootKind::None: break;
-  }
-  return "";
-}
+namespace restovo {
 
 namespace {
 
@@ -27,98 +17,134 @@ bool IsSectorSize(std::uint32_t n) { return n == 512 || n == 1024 || n == 2048 |
 
 std::string TrimmedLabel(TBytes b, std::size_t at) {
   std::string label;
-  for (std::size_t i = 0; i < 11; ++i) label.push_back(static_cast<char>(ReadU8(b, at + i)));
+  for (std::size_t i = 0; i < boot::kLabelLength; ++i) label.push_back(static_cast<char>(ReadU8(b, at + i)));
   while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) label.pop_back();
   if (label == "NO NAME") label.clear();
   return label;
 }
 
-bool ParseFat(TBytes b, TBootInfo& info) {
-  const std::uint8_t jump = ReadU8(b, 0);
+bool HasOemName(TBytes b, const char* name) {
+  return std::memcmp(b.data() + boot::kOemName, name, boot::kOemNameLength) == 0;
+}
+
+bool ParseExFat(TBytes b, TBootInfo& info) {
+  if (!HasOemName(b, "EXFAT   ")) return false;
+  const std::uint32_t sectorShift = ReadU8(b, boot::kExFatSectorShift);
+  const std::uint32_t clusterShift = ReadU8(b, boot::kExFatClusterShift);
+  if (sectorShift < 9 || sectorShift > 12 || sectorShift + clusterShift > 25) return false;
+  info.Kind = fkExFat;
+  info.BytesPerSector = 1u << sectorShift;
+  info.ClusterSize = 1u << (sectorShift + clusterShift);
+  info.TotalSectors = ReadU64(b, boot::kExFatTotalSectors);
+  info.TotalClusters = ReadU32(b, boot::kExFatClusterCount);
+  info.Serial = ReadU32(b, boot::kExFatSerial);
+  return true;
+}
+
+}  // namespace
+
+bool ParseFatBootSector(TBytes b, TBootInfo& info) {
+  info = TBootInfo{};
+  if (b.size() < boot::kSectorBytes) return false;
+  const std::uint8_t jump = ReadU8(b, boot::kJump);
   if (jump != 0xEB && jump != 0xE9) return false;
-  const std::uint32_t bps = ReadU16(b, 11);
-  const std::uint32_t spc = ReadU8(b, 13);
-  const std::uint32_t reserved = ReadU16(b, 14);
-  const std::uint32_t fats = ReadU8(b, 16);
-  const std::uint32_t rootEntries = ReadU16(b, 17);
-  const std::uint32_t fat16Size = ReadU16(b, 22);
-  const std::uint32_t fatSize = fat16Size != 0 ? fat16Size : ReadU32(b, 36);
-  const std::uint32_t total = ReadU16(b, 19) != 0 ? ReadU16(b, 19) : ReadU32(b, 32);
+  const std::uint32_t bps = ReadU16(b, boot::kBytesPerSector);
+  const std::uint32_t spc = ReadU8(b, boot::kSectorsPerCluster);
+  const std::uint32_t reserved = ReadU16(b, boot::kReservedSectors);
+  const std::uint32_t fats = ReadU8(b, boot::kFatCount);
+  const std::uint32_t rootEntries = ReadU16(b, boot::kRootEntries);
+  const std::uint32_t fat16Size = ReadU16(b, boot::kFatSectors16);
+  const std::uint32_t fatSize = fat16Size != 0 ? fat16Size : ReadU32(b, boot::kFat32FatSectors);
+  const std::uint32_t total =
+      ReadU16(b, boot::kTotalSectors16) != 0 ? ReadU16(b, boot::kTotalSectors16) : ReadU32(b, boot::kTotalSectors32);
   if (!IsSectorSize(bps) || spc == 0 || !std::has_single_bit(spc) || reserved == 0 ||
       fats == 0 || fatSize == 0 || total == 0) {
     return false;
   }
-  const std::uint64_t rootSectors = (rootEntries * 32ull + bps - 1) / bps;
+  const auto rootSectors = static_cast<std::uint32_t>((rootEntries * std::uint64_t{boot::kDirEntryBytes} + bps - 1) / bps);
   const std::uint64_t firstData = reserved + static_cast<std::uint64_t>(fats) * fatSize + rootSectors;
   if (firstData >= total) return false;
   const std::uint64_t clusters = (total - firstData) / spc;
   if (clusters == 0) return false;
 
+  TFatGeometry& g = info.Fat;
   // FAT32 is told by its 32-bit table size field, as the kernel and libblkid do.
   if (fat16Size == 0) {
-    info.Kind = TBootKind::Fat32;
-    info.Serial = ReadU32(b, 67);
-    if (ReadU8(b, 66) == 0x29) info.Label = TrimmedLabel(b, 71);
-    const std::uint16_t extFlags = ReadU16(b, 40);
-    const std::uint32_t active = (extFlags & 0x80) ? (extFlags & 0x0F) : 0;
-    if (active >= fats) return false;
-    info.FatOffset = (reserved + static_cast<std::uint64_t>(active) * fatSize) * bps;
+    info.Kind = fkFat32;
+    info.Serial = ReadU32(b, boot::kFat32Serial);
+    if (ReadU8(b, boot::kFat32Signature) == boot::kExtendedSignature) info.Label = TrimmedLabel(b, boot::kFat32Label);
+    const std::uint16_t extFlags = ReadU16(b, boot::kFat32ExtFlags);
+    g.ActiveFat = (extFlags & boot::kExtFlagsOneTable) ? (extFlags & boot::kExtFlagsActiveMask) : 0;
+    if (g.ActiveFat >= fats) return false;
+    g.RootCluster = ReadU32(b, boot::kFat32RootCluster);
   } else {
-    info.Kind = clusters < 4085 ? TBootKind::Fat12 : TBootKind::Fat16;
-    info.Serial = ReadU32(b, 39);
-    if (ReadU8(b, 38) == 0x29) info.Label = TrimmedLabel(b, 43);
-    info.FatOffset = static_cast<std::uint64_t>(reserved) * bps;
+    info.Kind = clusters < 4085 ? fkFat12 : fkFat16;
+    info.Serial = ReadU32(b, boot::kFat16Serial);
+    if (ReadU8(b, boot::kFat16Signature) == boot::kExtendedSignature) info.Label = TrimmedLabel(b, boot::kFat16Label);
   }
+  g.SectorsPerCluster = spc;
+  g.ReservedSectors = reserved;
+  g.FatCount = fats;
+  g.FatSectors = fatSize;
+  g.RootEntries = rootEntries;
+  g.RootDirSectors = rootSectors;
+  g.FirstDataSector = firstData;
+  g.Media = ReadU8(b, boot::kMedia);
   info.BytesPerSector = bps;
   info.ClusterSize = bps * spc;
   info.TotalSectors = total;
   info.TotalClusters = clusters;
   info.FatBytes = static_cast<std::uint64_t>(fatSize) * bps;
+  info.FatOffset = (reserved + static_cast<std::uint64_t>(g.ActiveFat) * fatSize) * bps;
   return true;
 }
 
-bool ParseNtfs(TBytes b, TBootInfo& info) {
-  if (std::memcmp(b.data() + 3, "NTFS    ", 8) != 0) return false;
-  const std::uint32_t bps = ReadU16(b, 11);
-  const std::uint32_t rawSpc = ReadU8(b, 13);
-  if (!IsSectorSize(bps) || rawSpc == 0) return false;
+bool ParseNtfsBootSector(TBytes b, TNtfsGeometry& g) {
+  g = TNtfsGeometry{};
+  if (b.size() < boot::kSectorBytes || !HasOemName(b, "NTFS    ")) return false;
+  const std::uint32_t bps = ReadU16(b, boot::kBytesPerSector);
+  const std::uint32_t rawSpc = ReadU8(b, boot::kSectorsPerCluster);
   // Values above 0x80 give the cluster size as a negative power of two in sectors.
   std::uint32_t spc = rawSpc;
   if (rawSpc > 0x80) spc = 256 - rawSpc < 24 ? 1u << (256 - rawSpc) : 0;
-  if (spc == 0 || !std::has_single_bit(spc)) return false;
-  const std::uint64_t clusterSize = static_cast<std::uint64_t>(bps) * spc;
-  if (clusterSize > (1u << 24)) return false;
-  const std::uint64_t total = ReadU64(b, 40);
-  const auto perRecord = static_cast<std::int8_t>(ReadU8(b, 64));
-  std::uint64_t recordSize = 0;
-  if (perRecord > 0) {
-    recordSize = static_cast<std::uint64_t>(perRecord) * clusterSize;
-  } else if (perRecord < 0 && perRecord > -31) {
-    recordSize = 1ull << -perRecord;
-  }
-  if (total == 0 || recordSize < 256 || recordSize > 65536) return false;
-  info.Kind = TBootKind::Ntfs;
-  info.BytesPerSector = bps;
-  info.ClusterSize = static_cast<std::uint32_t>(clusterSize);
-  info.TotalSectors = total;
-  info.TotalClusters = total / spc;
-  info.MftLcn = ReadU64(b, 48);
-  info.MftRecordSize = static_cast<std::uint32_t>(recordSize);
-  info.Serial = ReadU32(b, 72);
-  return info.TotalClusters > 0;
+  if (!IsSectorSize(bps) || spc == 0 || !std::has_single_bit(spc)) return false;
+  const std::uint64_t clusterBytes = std::uint64_t{bps} * spc;
+  if (clusterBytes > (1u << 24)) return false;
+  const std::uint64_t total = ReadU64(b, boot::kNtfsTotalSectors);
+  // The volume's size in bytes must fit: every offset on it is computed from it.
+  if (total == 0 || total > static_cast<std::uint64_t>(INT64_MAX) / bps) return false;
+  const auto perRecord = static_cast<std::int8_t>(ReadU8(b, boot::kNtfsRecordSize));
+  std::uint64_t recordBytes = 0;
+  if (perRecord > 0) recordBytes = static_cast<std::uint64_t>(perRecord) * clusterBytes;
+  else if (perRecord < 0 && perRecord > -31) recordBytes = 1ull << -perRecord;
+  if (recordBytes < 256 || recordBytes > 65536 || recordBytes % std::min<std::uint32_t>(bps, 512) != 0) return false;
+  const std::uint64_t clusters = total / spc;
+  const std::uint64_t mftLcn = ReadU64(b, boot::kNtfsMftLcn);
+  if (clusters == 0 || mftLcn >= clusters) return false;
+  g.BytesPerSector = bps;
+  g.SectorsPerCluster = spc;
+  g.TotalSectors = static_cast<std::int64_t>(total);
+  g.MftLcn = static_cast<std::int64_t>(mftLcn);
+  g.MftMirrLcn = static_cast<std::int64_t>(ReadU64(b, boot::kNtfsMftMirrLcn) & 0x7FFFFFFFFFFFFFFFull);
+  g.BytesPerRecord = static_cast<std::int64_t>(recordBytes);
+  g.ClustersPerIndexRecord = ReadU32(b, boot::kNtfsIndexSize);
+  return true;
 }
 
-bool ParseExFat(TBytes b, TBootInfo& info) {
-  if (std::memcmp(b.data() + 3, "EXFAT   ", 8) != 0) return false;
-  const std::uint32_t sectorShift = ReadU8(b, 108);
-  const std::uint32_t clusterShift = ReadU8(b, 109);
-  if (sectorShift < 9 || sectorShift > 12 || sectorShift + clusterShift > 25) return false;
-  info.Kind = TBootKind::ExFat;
-  info.BytesPerSector = 1u << sectorShift;
-  info.ClusterSize = 1u << (sectorShift + clusterShift);
-  info.TotalSectors = ReadU64(b, 72);
-  info.TotalClusters = ReadU32(b, 92);
-  info.Serial = ReadU32(b, 100);
+namespace {
+
+bool ParseNtfs(TBytes b, TBootInfo& info) {
+  TNtfsGeometry g;
+  if (!ParseNtfsBootSector(b, g)) return false;
+  info.Kind = fkNtfs;
+  info.BytesPerSector = static_cast<std::uint32_t>(g.BytesPerSector);
+  info.ClusterSize = static_cast<std::uint32_t>(g.ClusterBytes());
+  info.TotalSectors = static_cast<std::uint64_t>(g.TotalSectors);
+  info.TotalClusters = static_cast<std::uint64_t>(g.TotalClusters());
+  info.MftLcn = static_cast<std::uint64_t>(g.MftLcn);
+  info.MftRecordSize = static_cast<std::uint32_t>(g.BytesPerRecord);
+  info.Serial = ReadU32(b, boot::kNtfsSerial);
+  info.Ntfs = g;
   return true;
 }
 
@@ -126,19 +152,18 @@ bool ParseExFat(TBytes b, TBootInfo& info) {
 
 bool ParseBootSector(TBytes sector, TBootInfo& info) {
   info = TBootInfo{};
-  if (sector.size() < 512) return false;
+  if (sector.size() < boot::kSectorBytes) return false;
   if (ParseNtfs(sector, info)) return true;
   info = TBootInfo{};
   if (ParseExFat(sector, info)) return true;
-  info = TBootInfo{};
-  if (ParseFat(sector, info)) return true;
+  if (ParseFatBootSector(sector, info)) return true;
   info = TBootInfo{};
   return false;
 }
 
 bool ReadBootInfo(const TVolumeHandle& volume, TBootInfo& info) {
-  std::array<std::byte, 512> sector{};
-  if (ReadVolume(volume, sector.data(), 512, 0) != 512) {
+  std::array<std::byte, boot::kSectorBytes> sector{};
+  if (ReadVolume(volume, sector.data(), boot::kSectorBytes, 0) != boot::kSectorBytes) {
     info = TBootInfo{};
     return false;
   }
@@ -151,12 +176,12 @@ constexpr std::uint32_t kChunk = 1u << 20;
 
 std::int64_t CountFreeFat(const TVolumeHandle& volume, const TBootInfo& info) {
   const std::uint64_t entries = info.TotalClusters + 2;
-  const std::uint64_t need = info.Kind == TBootKind::Fat12 ? (entries * 3 + 1) / 2
-                             : info.Kind == TBootKind::Fat16 ? entries * 2
+  const std::uint64_t need = info.Kind == fkFat12 ? (entries * 3 + 1) / 2
+                             : info.Kind == fkFat16 ? entries * 2
                                                              : entries * 4;
   if (need > info.FatBytes) return -1;
   std::int64_t free = 0;
-  if (info.Kind == TBootKind::Fat12) {
+  if (info.Kind == fkFat12) {
     std::vector<std::byte> table(need);
     if (ReadVolume(volume, table.data(), static_cast<std::uint32_t>(need), info.FatOffset) != need)
       return -1;
@@ -166,7 +191,7 @@ std::int64_t CountFreeFat(const TVolumeHandle& volume, const TBootInfo& info) {
     }
     return free;
   }
-  const std::uint32_t width = info.Kind == TBootKind::Fat16 ? 2 : 4;
+  const std::uint32_t width = info.Kind == fkFat16 ? 2 : 4;
   const auto chunkBytes = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, need));
   const auto chunk = std::make_unique_for_overwrite<std::byte[]>(chunkBytes);
   for (std::uint64_t done = 0; done < need;) {
@@ -267,10 +292,10 @@ std::int64_t CountFreeNtfs(const TVolumeHandle& volume, const TBootInfo& info) {
 
 std::int64_t CountFreeClusters(const TVolumeHandle& volume, const TBootInfo& info) {
   switch (info.Kind) {
-    case TBootKind::Fat12:
-    case TBootKind::Fat16:
-    case TBootKind::Fat32: return CountFreeFat(volume, info);
-    case TBootKind::Ntfs: return CountFreeNtfs(volume, info);
+    case fkFat12:
+    case fkFat16:
+    case fkFat32: return CountFreeFat(volume, info);
+    case fkNtfs: return CountFreeNtfs(volume, info);
     default: return -1;
   }
 }

@@ -64,7 +64,7 @@ void DescribeVolume(TDriveCandidate& c) {
     // libblkid is strict about damaged boot data; what the engine itself recognises counts.
     TBootInfo boot;
     if (ReadBootInfo(OpenVolume(c.Location), boot)) {
-      c.FileSystem = BootKindName(boot.Kind);
+      c.FileSystem = FsKindName(boot.Kind);
       c.Label = boot.Label;
     }
   }

@@ -196,6 +196,51 @@ class TruncatedImage(RestoreChecks):
                 self.assert_manifest_restored(name, out)
 
 
+class UnreadableMetadata(RestoreChecks):
+    """Volumes whose metadata is partly or wholly gone: a scan that can go on must find
+    what it found before, and one that cannot must fail with the reason, never end as an
+    empty, complete scan."""
+
+    def listing(self, image):
+        found, _ = scan_json(fixture(image))
+        prefix = image + "/"
+        return found, {(i["path"][len(prefix):], i["size"], i["state"]) for i in found["items"]}
+
+    def test_the_mft_mirror_stands_in_for_a_zeroed_first_record(self):
+        intact, expected = self.listing("ntfs-intact.img")
+        self.assertTrue(any(not i["folder"] for i in intact["items"]), "the intact image lists no file")
+        found, listed = self.listing("ntfs-mft0-zeroed.img")
+        self.assertEqual(listed, expected)
+        self.assertIs(found["complete"], True)
+        with tempfile.TemporaryDirectory() as out:
+            r = run("restore", fixture("ntfs-mft0-zeroed.img"), "--to", out)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assert_manifest_restored("ntfs-mft0-zeroed.img", out)
+
+    def test_metadata_that_cannot_be_read_fails_the_scan(self):
+        cases = (("ntfs-mft0-mirror-zeroed.img", "master file table cannot be read"),
+                 ("fat16-cut-in-table.img", "file allocation table cannot be read"))
+        for name, reason in cases:
+            for args in ([], ["--json"]):
+                with self.subTest(image=name, args=args):
+                    r = run("scan", fixture(name), *args)
+                    self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                    self.assertIn(reason, r.stderr)
+                    self.assertEqual(r.stdout.strip(), "", "a failed scan printed a result")
+
+    def test_a_fat_volume_cut_in_its_data_area_scans_with_what_is_missing_counted(self):
+        name = "fat16-cut-in-data.img"
+        found, _ = scan_json(fixture(name))
+        self.assertGreater(found["unreadable_bytes"], 0)
+        self.assertIs(found["complete"], False)
+        deleted = {i["path"] for i in found["items"] if not i["folder"]}
+        self.assertEqual(deleted, {name + p for p in manifest(name)})
+        with tempfile.TemporaryDirectory() as out:
+            r = run("restore", fixture(name), "--to", out)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assert_manifest_restored(name, out)
+
+
 if __name__ == "__main__":
     print("restovo-cli: %s (%s)" % (CLI, "sanitized" if SANITIZED else "not sanitized"))
     unittest.main(verbosity=2)

@@ -128,7 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   drive.Root = "fuzz/";
   drive.Offered = true;
   const int index = helper.AddDrive(drive);
-  if (index < 0 || helper.Drives()[static_cast<std::size_t>(index)]->FsKind == fkUnknown) return 0;
+  if (index < 0 || helper.Drives()[static_cast<std::size_t>(index)]->FsKind == fkUnknown ||
+      helper.Drives()[static_cast<std::size_t>(index)]->FsKind == fkExFat)
+    return 0;
   helper.StartScan(index);
   const TDiskScaner* scaner = helper.CurrentDisk() ? helper.CurrentDisk()->Scaner.get() : nullptr;
   if (helper.GetStatus() != stDone || scaner == nullptr) return 0;

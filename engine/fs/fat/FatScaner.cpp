@@ -5,6 +5,9 @@
 #include <new>
 #include <unordered_set>
 
+#include "fs/fat/FatLayout.h"
+#include "volume/BootSectorLayout.h"
+
 namespace restovo {
 
 namespace {
@@ -12,7 +15,7 @@ namespace {
 constexpr std::uint32_t kFatWindow = 64 * 1024;
 // Tables up to this size are read whole, once: verdicts then never read the table again.
 constexpr std::uint64_t kWholeFat = 64ull << 20;
-constexpr std::size_t kEntrySize = 32;
+constexpr std::size_t kEntrySize = fat::kEntryBytes;
 // A FAT folder holds at most 65,536 entries: 2 MiB of directory data.
 constexpr std::int64_t kMaxFolderBytes = 65536 * 32;
 
@@ -21,7 +24,7 @@ constexpr char16_t kCp437High[129] =
     u"ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐"
     u"└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00A0";
 
-bool IsLongNameEntry(TBytes e) { return (ReadU8(e, 11) & 0x0F) == 0x0F; }
+bool IsLongNameEntry(TBytes e) { return (ReadU8(e, fat::kAttributes) & fat::kAttrLongName) == fat::kAttrLongName; }
 
 bool IsRefusedNameByte(std::uint8_t b) {
   if (b <= 0x19) return true;
@@ -39,8 +42,8 @@ std::u16string ShortPart(TBytes e, std::size_t from, std::size_t count, bool low
   std::u16string out;
   for (std::size_t i = from; i < from + count; ++i) {
     std::uint8_t b = ReadU8(e, i);
-    if (i == 0 && deleted && b == 0xE5) b = '$';
-    else if (i == 0 && b == 0x05) b = 0xE5;
+    if (i == 0 && deleted && b == fat::kDeleted) b = '$';
+    else if (i == 0 && b == fat::kEscapedE5) b = fat::kDeleted;
     char16_t c = b < 0x80 ? static_cast<char16_t>(b) : kCp437High[b - 0x80];
     if (lower && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
     out.push_back(c);
@@ -55,7 +58,7 @@ std::u16string ShortPart(TBytes e, std::size_t from, std::size_t count, bool low
 }  // namespace
 
 std::string ShortEntryName(TBytes entry, bool deleted) {
-  const std::uint8_t caseBits = ReadU8(entry, 12);
+  const std::uint8_t caseBits = ReadU8(entry, fat::kCaseBits);
   const std::u16string base = ShortPart(entry, 0, 8, caseBits & 0x08, deleted);
   const std::u16string ext = ShortPart(entry, 8, 3, caseBits & 0x10, false);
   return Utf16ToUtf8(ext.empty() ? base : base + u"." + ext);
@@ -73,9 +76,9 @@ std::string AssembleLongName(const std::vector<std::array<std::byte, 32>>& entri
         part.push_back(u);
       }
     };
-    take(1, 5);
-    if (ReadU16(e, 14) != 0xFFFF) take(14, 6);
-    if (ReadU16(e, 28) != 0xFFFF) take(28, 2);
+    take(fat::kLongPart1, 5);
+    if (ReadU16(e, fat::kLongPart2) != 0xFFFF) take(fat::kLongPart2, 6);
+    if (ReadU16(e, fat::kLongPart3) != 0xFFFF) take(fat::kLongPart3, 2);
     text = part + text;
   }
   return Utf16ToUtf8(text);
@@ -125,60 +128,47 @@ void TFatScaner::Clear() {
   ClusterBuf = {};
   FatWindow = {};
   FatWindowStart = 0;
-  FatFailedStart = UINT64_MAX;
+  WholeFatTried = false;
+  FatUnreadable.clear();
 }
 
 bool TFatScaner::Prepare() {
   if (!TDiskScaner::Prepare()) return false;
-  Bpb.fill(std::byte{0});
-  std::array<std::byte, 512> sector{};
-  if (ReadVolumeCopy(Volume, sector.data(), 512, 0) < 512) return false;
+  Boot = TBootInfo{};
   ClusterSize = 0;
-  std::memcpy(Bpb.data(), sector.data(), Bpb.size());
-  BytesPerSector = BpbU16(11);
-  // Sector sizes other than these cannot describe a real volume; refusing them keeps every
-  // later division and multiplication meaningful.
-  if (BytesPerSector != 512 && BytesPerSector != 1024 && BytesPerSector != 2048 &&
-      BytesPerSector != 4096) {
-    return false;
-  }
-  ClusterSize = BpbU8(13) * BytesPerSector;
-  RootDirSectors = (BpbU16(17) * 32u + BytesPerSector - 1) / BytesPerSector;
+  std::array<std::byte, boot::kSectorBytes> sector{};
+  if (ReadVolumeCopy(Volume, sector.data(), boot::kSectorBytes, 0) < boot::kSectorBytes) return false;
+  // The boot-sector parser's rules are the scanner's: a sector it refuses describes no
+  // volume whose table or data could be found.
+  if (!ParseFatBootSector(sector, Boot)) return false;
+  BytesPerSector = Boot.BytesPerSector;
+  ClusterSize = Boot.ClusterSize;
+  RootDirSectors = Boot.Fat.RootDirSectors;
   return true;
-}
-
-std::uint64_t TFatScaner::TableSectors() const {
-  return BpbU16(22) != 0 ? BpbU16(22) : BpbU32(36);
 }
 
 bool TFatScaner::PrepareVariant(std::uint32_t eoc, std::uint32_t bad, std::uint32_t eoc2) {
   EocMark = eoc;
   BadMark = bad;
   EocMark2 = eoc2;
-  const bool ok = TFatScaner::Prepare();
-  if (!ok || ClusterSize == 0) return ok;
-  const std::uint64_t tableSectors = TableSectors();
-  FatBytes = tableSectors * BytesPerSector;
-  FirstDataSector = BpbU16(14) + tableSectors * BpbU8(16) + RootDirSectors;
+  if (!TFatScaner::Prepare()) return false;
+  FatBytes = Boot.FatBytes;
+  FirstDataSector = Boot.Fat.FirstDataSector;
   DataOffset = static_cast<std::int64_t>(FirstDataSector * BytesPerSector);
-  TotalSectors = BpbU16(19) != 0 ? BpbU16(19) : BpbU32(32);
-  const std::uint64_t clusters =
-      TotalSectors > FirstDataSector ? (TotalSectors - FirstDataSector) / BpbU8(13) : 0;
+  TotalSectors = Boot.TotalSectors;
   // Never more clusters than the table can describe or the variant can number.
   const std::uint64_t tableEntries = FatBytes * 8 / EntryBits();
   const std::uint64_t limit = std::min<std::uint64_t>(tableEntries, MaxClusterNumber() + 1);
-  DataClusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, limit > 2 ? limit - 2 : 0));
-  ActiveFat = 0;
-  const std::uint16_t extFlags = BpbU16(40);
-  if (BpbU16(22) == 0 && (extFlags & 0x80) && (extFlags & 0x0F) < BpbU8(16))
-    ActiveFat = static_cast<std::uint8_t>(extFlags & 0x0F);
-  FatOffset = (BpbU16(14) + ActiveFat * tableSectors) * BytesPerSector;
+  DataClusterCount =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(Boot.TotalClusters, limit > 2 ? limit - 2 : 0));
+  ActiveFat = static_cast<std::uint8_t>(Boot.Fat.ActiveFat);
+  FatOffset = Boot.FatOffset;
   return true;
 }
 
-bool TFat12Scaner::Prepare() { return PrepareVariant(0xFFF, 0xFF7, 0xFF8); }
-bool TFat16Scaner::Prepare() { return PrepareVariant(0xFFFF, 0xFFF7, 0xFFF8); }
-bool TFat32Scaner::Prepare() { return PrepareVariant(0x0FFFFFFF, 0x0FFFFFF7, 0x0FFFFFF8); }
+bool TFat12Scaner::Prepare() { return PrepareVariant(fat::kFat12Marks.Eoc, fat::kFat12Marks.Bad, fat::kFat12Marks.Eoc2); }
+bool TFat16Scaner::Prepare() { return PrepareVariant(fat::kFat16Marks.Eoc, fat::kFat16Marks.Bad, fat::kFat16Marks.Eoc2); }
+bool TFat32Scaner::Prepare() { return PrepareVariant(fat::kFat32Marks.Eoc, fat::kFat32Marks.Bad, fat::kFat32Marks.Eoc2); }
 
 std::uint64_t TFat12Scaner::LocateFatEntry(std::uint32_t k) const { return k + k / 2; }
 std::uint64_t TFat16Scaner::LocateFatEntry(std::uint32_t k) const { return std::uint64_t{k} * 2; }
@@ -190,41 +180,83 @@ std::uint32_t TFat12Scaner::DecodeFatEntry(std::uint32_t k, TBytes at) const {
 }
 std::uint32_t TFat16Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const { return ReadU16(at, 0); }
 std::uint32_t TFat32Scaner::DecodeFatEntry(std::uint32_t, TBytes at) const {
-  return ReadU32(at, 0) & 0x0FFFFFFFu;
+  return ReadU32(at, 0) & fat::kFat32EntryMask;
+}
+
+std::uint64_t TFatScaner::TableCopyOffset(std::uint32_t copy) const {
+  return (Boot.Fat.ReservedSectors + std::uint64_t{copy} * Boot.Fat.FatSectors) * BytesPerSector;
+}
+
+std::uint32_t TFatScaner::ReadTableBytes(std::uint64_t start, std::uint32_t length, std::byte* out) {
+  // Copies are tried in turn, the active one first, from where the last read stopped: a
+  // sector one copy cannot give may come from another.
+  const std::uint32_t copies = std::max<std::uint32_t>(Boot.Fat.FatCount, 1);
+  std::uint32_t done = 0;
+  while (done < length) {
+    std::uint32_t best = 0;
+    for (std::uint32_t i = 0; i < copies; ++i) {
+      const std::uint32_t copy = (ActiveFat + i) % copies;
+      const std::uint32_t got = ReadVolume(Volume, out + done, length - done, TableCopyOffset(copy) + start + done);
+      best = std::max(best, got);
+      if (got == length - done) break;
+    }
+    if (best == 0) break;
+    done += best;
+  }
+  return done;
 }
 
 bool TFatScaner::ReadFatWindow(std::uint64_t position, std::uint32_t width) {
   const std::uint64_t sector = BytesPerSector == 0 ? 512 : BytesPerSector;
-  const bool whole = FatBytes <= kWholeFat && FatWindow.empty();
-  const std::uint64_t start = whole ? FatOffset : position / sector * sector;
-  // A table cut short answers every lookup in that stretch at once instead of reading again.
-  if (FatFailedStart <= start && start < FatFailedStart + kFatWindow) return false;
-  const std::uint64_t tableEnd = FatOffset + FatBytes;
-  const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(whole ? FatBytes : kFatWindow, tableEnd - start));
+  if (FatUnreadable.count(position / sector) || FatUnreadable.count((position + width - 1) / sector)) return false;
+  const bool whole = FatBytes <= kWholeFat && !WholeFatTried;
+  WholeFatTried = true;
+  const std::uint64_t start = whole ? 0 : position / sector * sector;
+  const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(whole ? FatBytes : kFatWindow, FatBytes - start));
+  const std::uint64_t failedBefore = Volume.FailedReads(), unreadBefore = Volume.UnreadBytes();
   FatWindow.resize(length);
-  const std::uint32_t got = ReadVolume(Volume, FatWindow.data(), length, start);
+  const std::uint32_t got = ReadTableBytes(start, length, FatWindow.data());
   FatWindow.resize(got);
   FatWindowStart = start;
-  if (got < position - start + width) {
-    FatFailedStart = start;
-    return false;
+  // What another copy gave is not lost: only a sector no copy gives counts as unreadable,
+  // once, and only where the source has it (what lies past its end is counted apart).
+  Volume.SetReadStats(failedBefore, unreadBefore);
+  if (got < length) {
+    const std::uint64_t bad = (start + got) / sector;
+    if (FatUnreadable.insert(bad).second && FatOffset + bad * sector < Volume.Size()) {
+      const std::uint64_t bytes = std::min<std::uint64_t>(sector, FatBytes - bad * sector);
+      Volume.SetReadStats(failedBefore + 1, unreadBefore + bytes);
+    }
   }
-  return true;
+  return got >= position - start + width;
 }
 
 std::uint32_t TFatScaner::GetFatEntry(std::uint32_t cluster) {
-  const std::uint64_t position = FatOffset + LocateFatEntry(cluster);
+  const std::uint64_t position = LocateFatEntry(cluster);
   const std::uint32_t width = EntryBits() == 32 ? 4 : 2;
-  if (BytesPerSector == 0 || position + width > FatOffset + FatBytes) return BadMark;
+  if (BytesPerSector == 0 || position + width > FatBytes) return BadMark;
   // An entry may straddle two sectors (FAT12); the window always holds it whole.
   if (position < FatWindowStart || position + width > FatWindowStart + FatWindow.size()) {
-    if (!ReadFatWindow(position, width)) return BadMark;
+    if (!ReadFatWindow(position, width)) return kUnknownEntry;
   }
   return DecodeFatEntry(cluster, TBytes(FatWindow).subspan(position - FatWindowStart, width));
 }
 
+bool TFatScaner::TableReadable() {
+  // One copy whole on the source, starting with the media byte the boot sector gives.
+  for (std::uint32_t copy = 0; copy < Boot.Fat.FatCount; ++copy) {
+    const std::uint64_t at = TableCopyOffset(copy);
+    if (at + FatBytes > Volume.Size()) continue;
+    std::byte first{};
+    if (ReadVolumeExact(Volume, &first, 1, at) == TReadResult::Ok && std::to_integer<std::uint8_t>(first) == Boot.Fat.Media) return true;
+  }
+  return false;
+}
+
 bool TFatScaner::IsClusterFree(std::uint32_t cluster) {
-  return IsDataCluster(cluster) && GetFatEntry(cluster) == 0;
+  if (!IsDataCluster(cluster)) return false;
+  const std::uint32_t entry = GetFatEntry(cluster);
+  return entry == 0 || entry == kUnknownEntry;
 }
 
 std::uint64_t TFatScaner::MaxFolderClusters() const {
@@ -301,39 +333,42 @@ TRecoverState TFatScaner::RateDeletedFile(const TFatEntryInfo& entry, std::int64
   const std::int64_t d = (size + ClusterSize - 1) / ClusterSize;
   if (d <= 0) return rsGood;
   std::int64_t free = 0;
+  bool unknown = false;
   // Clusters past the end of the volume do not exist and so are not free: only those on it
   // are looked at, however large the size field says the file is.
   const std::int64_t onVolume =
       std::min<std::int64_t>(d, std::int64_t{DataClusterCount} + 2 - std::int64_t{entry.FirstCluster});
   for (std::int64_t i = 0; i < onVolume; ++i) {
     const std::uint64_t k = std::uint64_t{entry.FirstCluster} + static_cast<std::uint64_t>(i);
-    if (GetFatEntry(static_cast<std::uint32_t>(k)) == 0) ++free;
+    const std::uint32_t value = GetFatEntry(static_cast<std::uint32_t>(k));
+    // A cluster whose entry no copy of the table gives is not counted as taken; the
+    // verdict cannot be better than Poor then.
+    if (value == kUnknownEntry) unknown = true;
+    if (value == 0 || value == kUnknownEntry) ++free;
     if (i % 16 == 0 && StopRequested()) break;
   }
   const std::int64_t g = free * 100 / d;
-  if (g == 100) return rsGood;
-  if (g >= 80) return rsPoor;
-  if (g < 20) return rsLost;
-  return rsVeryPoor;
+  const TRecoverState state = g == 100 ? rsGood : g >= 80 ? rsPoor : g < 20 ? rsLost : rsVeryPoor;
+  return unknown && state == rsGood ? rsPoor : state;
 }
 
 bool TFatScaner::IsValidEntry(TBytes e) {
   ParseStatus = psInvalidEntry;
-  if (ReadU8(e, 0) == 0x00) {
+  if (ReadU8(e, fat::kName) == fat::kEndOfDirectory) {
     ParseStatus = psEndOfDirectory;
     return false;
   }
-  if (ReadU8(e, 11) >= 0x40) return false;
+  if (ReadU8(e, fat::kAttributes) >= fat::kAttrUnused) return false;
   if (IsLongNameEntry(e)) {
     ParseStatus = psOk;
     return true;
   }
-  const std::uint32_t first = (std::uint32_t{ReadU16(e, 20)} << 16) | ReadU16(e, 26);
-  if (first == 0 && ReadU32(e, 28) != 0) return false;
+  const std::uint32_t first = (std::uint32_t{ReadU16(e, fat::kClusterHigh)} << 16) | ReadU16(e, fat::kClusterLow);
+  if (first == 0 && ReadU32(e, fat::kSize) != 0) return false;
   if (first != 0 && !IsDataCluster(first)) return false;
-  for (std::size_t i = 0; i < 11; ++i) {
-    std::uint8_t b = ReadU8(e, i);
-    if (i == 0 && b == 0x05) b = 0xE5;
+  for (std::size_t i = 0; i < fat::kNameBytes; ++i) {
+    std::uint8_t b = ReadU8(e, fat::kName + i);
+    if (i == 0 && b == fat::kEscapedE5) b = fat::kDeleted;
     if (IsRefusedNameByte(b)) return false;
   }
   ParseStatus = psOk;
@@ -357,7 +392,7 @@ void TFatScaner::MakeRootRecord(TClusChain chain, std::uint32_t firstCluster) {
 void TFat12Scaner::BuildRootFolder() {
   // The fixed root region, in cluster-sized pieces; the last piece ends with the region.
   const std::int64_t start = static_cast<std::int64_t>(
-      (BpbU16(14) + TableSectors() * BpbU8(16)) * BytesPerSector);
+      (Boot.Fat.ReservedSectors + Boot.Fat.FatSectors * Boot.Fat.FatCount) * BytesPerSector);
   RootRegionEnd = start + static_cast<std::int64_t>(RootDirSectors) * BytesPerSector;
   TClusChain chain;
   for (std::int64_t o = start; o < RootRegionEnd; o += ClusterSize) chain.push_back(o);
@@ -366,7 +401,7 @@ void TFat12Scaner::BuildRootFolder() {
 
 void TFat32Scaner::BuildRootFolder() {
   RootRegionEnd = 0;
-  const std::uint32_t first = BpbU32(44);
+  const std::uint32_t first = Boot.Fat.RootCluster;
   MakeRootRecord(FollowChain(first, true, MaxFolderClusters()), first);
 }
 
@@ -383,8 +418,14 @@ void TFatScaner::Scan() {
   TDiskScaner::Scan();
   WalkedFolders.clear();
   try {
-    if (!Prepare() || ClusterSize == 0) {
+    if (!Prepare()) {
       Folders.clear();
+      Fail("The boot sector cannot be read or does not describe a FAT volume");
+      return;
+    }
+    if (!TableReadable()) {
+      Folders.clear();
+      Fail("The file allocation table cannot be read");
       return;
     }
     BuildRootFolder();
@@ -400,8 +441,8 @@ void TFatScaner::Scan() {
       BuildFolderChain(p);
       WalkTree(p, i - RootIndex - 1, count - RootIndex - 1);
     }
-  } catch (const std::exception&) {
-    // A damaged volume ends the scan with what was found so far.
+  } catch (const std::bad_alloc&) {
+    Fail("There is not enough memory to scan this volume");
   }
   Folders.clear();
   ClusterBuf = {};
@@ -468,7 +509,7 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
     for (std::size_t at = 0; at + kEntrySize <= ClusterBuf.size(); at += kEntrySize) {
       if (StopRequested()) break;
       const TBytes e = TBytes(ClusterBuf).subspan(at, kEntrySize);
-      ended |= ReadU8(e, 0) == 0x00;
+      ended |= ReadU8(e, fat::kName) == fat::kEndOfDirectory;
       if (longName.empty()) {
         if (!IsValidEntry(e)) continue;  // garbage and end-of-directory entries alike
         if (IsLongNameEntry(e)) {
@@ -486,20 +527,20 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
         continue;
       }
       TWorkEntry work;
-      work.Entry.Deleted = ReadU8(e, 0) == 0xE5;
+      work.Entry.Deleted = ReadU8(e, fat::kName) == fat::kDeleted;
       if (!longName.empty()) work.Name = AssembleLongName(longName);
       longName.clear();
       if (work.Name.empty()) {
         work.Name = ShortEntryName(e, work.Entry.Deleted);
         if (work.Name == "." || work.Name == "..") continue;
       }
-      work.Attributes = ReadU8(e, 11);
-      work.Size = ReadU32(e, 28);
-      work.CreationTime = DosDateTimeToFileTime(ReadU16(e, 16), ReadU16(e, 14));
-      work.LastWriteTime = DosDateTimeToFileTime(ReadU16(e, 24), ReadU16(e, 22));
-      work.LastAccessTime = DosDateTimeToFileTime(ReadU16(e, 18), 0);
-      work.Entry.IsFolder = (work.Attributes & 0x10) != 0;
-      work.Entry.FirstCluster = (std::uint32_t{ReadU16(e, 20)} << 16) | ReadU16(e, 26);
+      work.Attributes = ReadU8(e, fat::kAttributes);
+      work.Size = ReadU32(e, fat::kSize);
+      work.CreationTime = DosDateTimeToFileTime(ReadU16(e, fat::kCreatedDate), ReadU16(e, fat::kCreatedTime));
+      work.LastWriteTime = DosDateTimeToFileTime(ReadU16(e, fat::kWrittenDate), ReadU16(e, fat::kWrittenTime));
+      work.LastAccessTime = DosDateTimeToFileTime(ReadU16(e, fat::kAccessedDate), 0);
+      work.Entry.IsFolder = (work.Attributes & fat::kAttrFolder) != 0;
+      work.Entry.FirstCluster = (std::uint32_t{ReadU16(e, fat::kClusterHigh)} << 16) | ReadU16(e, fat::kClusterLow);
       HandleEntry(folder, subFolders, work);
     }
     // A deleted folder's later clusters are guessed too: a full cluster (no end mark) may go
@@ -524,7 +565,7 @@ bool TFatScaner::FollowsAsFolderCluster(std::int64_t offset) {
   bool firstValid = false;
   for (std::size_t at = 0; at + kEntrySize <= next.size(); at += kEntrySize) {
     const TBytes e = TBytes(next).subspan(at, kEntrySize);
-    if (ReadU8(e, 0) == 0x00) break;
+    if (ReadU8(e, fat::kName) == fat::kEndOfDirectory) break;
     const bool ok = IsValidEntry(e);
     if (at == 0) firstValid = ok;
     valid += ok;

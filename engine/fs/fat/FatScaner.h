@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "io/ByteOrder.h"
 #include "fs/DiskScaner.h"
+#include "volume/BootSector.h"
 
 namespace restovo {
 
@@ -57,6 +59,10 @@ class TFatScaner : public TDiskScaner {
   void Scan() override;
   std::uint64_t DeclaredSize() const override { return TotalSectors * BytesPerSector; }
 
+  // A table entry no copy of the table gives: neither free nor taken.
+  static constexpr std::uint32_t kUnknownEntry = 0xFFFFFFFFu;
+  // Entry k of the allocation table, from the active copy or, where that cannot be read,
+  // another; kUnknownEntry when none can be read there, BadMark past the table.
   std::uint32_t GetFatEntry(std::uint32_t cluster);
   bool IsClusterFree(std::uint32_t cluster);
   bool IsDataCluster(std::uint64_t cluster) const {
@@ -75,7 +81,7 @@ class TFatScaner : public TDiskScaner {
   std::uint32_t BadMark = 0;
   std::uint32_t EocMark2 = 0;
   std::int32_t ParseStatus = psOk;
-  std::array<std::byte, 90> Bpb{};
+  TBootInfo Boot;  // what the boot sector says, through the one boot-sector parser
   std::uint32_t BytesPerSector = 0;
   std::uint32_t RootDirSectors = 0;
   std::uint64_t FatBytes = 0;
@@ -97,10 +103,6 @@ class TFatScaner : public TDiskScaner {
 
   // Sets the marks, runs the common boot-sector part and derives the geometry.
   bool PrepareVariant(std::uint32_t eoc, std::uint32_t bad, std::uint32_t eoc2);
-  std::uint16_t BpbU16(std::size_t at) const { return ReadU16(Bpb, at); }
-  std::uint32_t BpbU32(std::size_t at) const { return ReadU32(Bpb, at); }
-  std::uint8_t BpbU8(std::size_t at) const { return ReadU8(Bpb, at); }
-  std::uint64_t TableSectors() const;
   // The cluster offsets of a live chain from `first`: at most `limit` clusters, and never
   // more than the volume has, so a looping chain ends.
   TClusChain FollowChain(std::uint32_t first, bool checkStop, std::uint64_t limit = UINT64_MAX);
@@ -114,7 +116,15 @@ class TFatScaner : public TDiskScaner {
 
  private:
   struct TWorkEntry;
+  // position is a byte offset inside one table.
   bool ReadFatWindow(std::uint64_t position, std::uint32_t width);
+  std::uint64_t TableCopyOffset(std::uint32_t copy) const;
+  // Bytes [start, start + length) of the table, each from the first copy that gives it;
+  // the length of the prefix read.
+  std::uint32_t ReadTableBytes(std::uint64_t start, std::uint32_t length, std::byte* out);
+  // Whether one copy of the table lies whole on the source and starts as the boot sector
+  // says (its media byte); a scan without one has nothing to go by.
+  bool TableReadable();
   void WalkFolder(TFileInfo* folder, TFileItems* subFolders);
   // Whether the cluster at `offset` carries on a deleted folder whose clusters are guessed.
   bool FollowsAsFolderCluster(std::int64_t offset);
@@ -128,7 +138,8 @@ class TFatScaner : public TDiskScaner {
   std::uint64_t FatOffset = 0;  // volume offset of the table that is read
   std::vector<std::byte> FatWindow;
   std::uint64_t FatWindowStart = 0;
-  std::uint64_t FatFailedStart = UINT64_MAX;  // window that could not be read
+  bool WholeFatTried = false;
+  std::unordered_set<std::uint64_t> FatUnreadable;  // table sectors no copy gives
   std::vector<std::byte> ClusterBuf;
   // Folder clusters walked so far (first cluster → walked as a live folder), so that a
   // deleted folder pointing back at an ancestor cannot loop.

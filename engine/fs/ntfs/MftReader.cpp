@@ -5,34 +5,9 @@
 #include <cstring>
 #include <limits>
 
-namespace restovo {
+#include "fs/ntfs/NtfsLayout.h"
 
-bool ParseNtfsBootSector(TBytes b, TNtfsGeometry& g) {
-  g = TNtfsGeometry{};
-  if (b.size() < 512 || std::memcmp(b.data() + 3, "NTFS    ", 8) != 0) return false;
-  g.BytesPerSector = ReadU16(b, 0x0B);
-  const std::uint32_t rawSpc = ReadU8(b, 0x0D);
-  // Above 0x80 the sector count is a negative power of two.
-  std::uint32_t spc = rawSpc;
-  if (rawSpc > 0x80) spc = 256 - rawSpc < 24 ? 1u << (256 - rawSpc) : 0;
-  g.SectorsPerCluster = spc;
-  g.TotalSectors = static_cast<std::int64_t>(ReadU64(b, 0x28) & 0x7FFFFFFFFFFFFFFFull);
-  g.MftLcn = static_cast<std::int64_t>(ReadU64(b, 0x30) & 0x7FFFFFFFFFFFFFFFull);
-  g.MftMirrLcn = static_cast<std::int64_t>(ReadU64(b, 0x38) & 0x7FFFFFFFFFFFFFFFull);
-  g.ClustersPerIndexRecord = ReadU32(b, 0x44);
-  const std::uint32_t v = ReadU32(b, 0x40);
-  if (g.BytesPerSector != 512 && g.BytesPerSector != 1024 && g.BytesPerSector != 2048 &&
-      g.BytesPerSector != 4096) {
-    return false;
-  }
-  if (spc == 0 || !std::has_single_bit(spc) || g.ClusterBytes() > (1 << 24)) return false;
-  if (v < 0x80) g.BytesPerRecord = static_cast<std::int64_t>(v) * g.ClusterBytes();
-  else g.BytesPerRecord = std::int64_t{1} << ((0x100 - (v & 0xFF)) % 32);
-  return g.BytesPerRecord >= 256 && g.BytesPerRecord <= 65536 &&
-         g.BytesPerRecord % std::min<std::int64_t>(g.BytesPerSector, 512) == 0 && g.TotalSectors > 0 &&
-         // The volume's size in bytes must fit: every offset on it is computed from it.
-         g.TotalSectors <= INT64_MAX / g.BytesPerSector && g.MftLcn < g.TotalClusters();
-}
+namespace restovo {
 
 bool CheckFixups(const TNtfsGeometry& geometry, std::byte* buffer, std::int64_t count) {
   if (buffer == nullptr || count < 16 || std::memcmp(buffer, "FILE", 4) != 0) return false;
@@ -127,7 +102,7 @@ bool DecodeRunList(TBytes pairs, std::int64_t firstVcn, std::vector<TRunNode>& r
 void TInodeData::Reset(std::int64_t recordNo) {
   RecordNo = recordNo;
   ParentRecordNo = 5;
-  IsDirectory = InUse = HasAttrList = HasResident = false;
+  IsDirectory = InUse = HasAttrList = HasResident = BrokenOff = false;
   LongName.clear();
   DosName.clear();
   ResidentSize = 0;
@@ -157,23 +132,28 @@ namespace {
 // The attribute's name, read unit by unit (names need not be aligned in the record).
 void AttributeName(TBytes a, std::u16string& out) {
   out.clear();
-  const std::size_t length = ReadU8(a, 0x09);
-  const std::size_t offset = ReadU16(a, 0x0A);
+  const std::size_t length = ReadU8(a, ntfs::kAttrNameLength);
+  const std::size_t offset = ReadU16(a, ntfs::kAttrNameOffset);
   if (length == 0 || offset + 2 * length > a.size()) return;
   for (std::size_t i = 0; i < length; ++i) out.push_back(ReadU16(a, offset + 2 * i));
 }
 
 void ReadName(TBytes value, std::u16string& out) {
-  const std::size_t length = ReadU8(value, 0x40);
+  const std::size_t length = ReadU8(value, ntfs::kNameLength);
   out.clear();
-  for (std::size_t i = 0; i < length && 0x42 + 2 * i + 1 < value.size(); ++i)
-    out.push_back(ReadU16(value, 0x42 + 2 * i));
+  for (std::size_t i = 0; i < length && ntfs::kNameChars + 2 * i + 1 < value.size(); ++i)
+    out.push_back(ReadU16(value, ntfs::kNameChars + 2 * i));
 }
 
-void AddStream(TInodeData& inode, TBytes a, std::u16string_view name) {
-  const std::uint32_t type = ReadU32(a, 0);
-  const std::int64_t firstVcn = static_cast<std::int64_t>(ReadU64(a, 0x10) & 0x7FFFFFFFFFFFFFFFull);
-  const std::size_t pairsAt = ReadU16(a, 0x20);
+std::int64_t ReadSize(TBytes a, std::size_t at) {
+  return static_cast<std::int64_t>(ReadU64(a, at) & 0x7FFFFFFFFFFFFFFFull);
+}
+
+// False when the run list cannot be decoded whole.
+bool AddStream(TInodeData& inode, TBytes a, std::u16string_view name) {
+  const std::uint32_t type = ReadU32(a, ntfs::kAttrType);
+  const std::int64_t firstVcn = ReadSize(a, ntfs::kNonResFirstVcn);
+  const std::size_t pairsAt = ReadU16(a, ntfs::kNonResPairsOffset);
   TNtfsStreamInfo* stream = const_cast<TNtfsStreamInfo*>(inode.Find(type, name));
   if (stream == nullptr) {
     if (inode.StreamCount == inode.Streams.size()) inode.Streams.emplace_back();
@@ -182,58 +162,65 @@ void AddStream(TInodeData& inode, TBytes a, std::u16string_view name) {
     stream->AttrType = type;
     stream->Runs.clear();
     stream->AllocClusters = 0;
-    stream->DataSize = static_cast<std::int64_t>(ReadU64(a, 0x30) & 0x7FFFFFFFFFFFFFFFull);
-    stream->InitializedSize = static_cast<std::int64_t>(ReadU64(a, 0x38) & 0x7FFFFFFFFFFFFFFFull);
-    stream->Flags = ReadU16(a, 0x0C);
-    stream->CompressionUnit = ReadU8(a, 0x22);
+    stream->DataSize = ReadSize(a, ntfs::kNonResDataSize);
+    stream->InitializedSize = ReadSize(a, ntfs::kNonResInitializedSize);
+    stream->Flags = ReadU16(a, ntfs::kAttrFlags);
+    stream->CompressionUnit = ReadU8(a, ntfs::kNonResCompressionUnit);
   } else if (!stream->Runs.empty() && stream->Runs.back().NextVcn != firstVcn) {
-    return;  // an extent that does not continue the stream
+    return true;  // an extent that does not continue the stream
   }
-  if (stream->DataSize == 0) stream->DataSize = static_cast<std::int64_t>(ReadU64(a, 0x30) & 0x7FFFFFFFFFFFFFFFull);
-  if (pairsAt >= a.size()) return;
-  DecodeRunList(a.subspan(pairsAt), firstVcn, stream->Runs, stream->AllocClusters);
+  if (stream->DataSize == 0) stream->DataSize = ReadSize(a, ntfs::kNonResDataSize);
+  if (pairsAt >= a.size()) return false;
+  return DecodeRunList(a.subspan(pairsAt), firstVcn, stream->Runs, stream->AllocClusters);
 }
 
 }  // namespace
 
 TRecordKind ParseFileRecord(TBytes record, TInodeData& inode) {
-  if (record.size() < 0x30) return TRecordKind::Invalid;
-  if ((ReadU64(record, 0x20) & 0xFFFFFFFFFFFFull) != 0) return TRecordKind::Extension;
-  const std::size_t first = ReadU16(record, 0x14);
-  const std::size_t used = ReadU32(record, 0x18);
+  if (record.size() < ntfs::kRecordHeaderBytes) return TRecordKind::Invalid;
+  if ((ReadU64(record, ntfs::kRecordBaseRef) & ntfs::kReferenceMask) != 0) return TRecordKind::Extension;
+  const std::size_t first = ReadU16(record, ntfs::kRecordFirstAttr);
+  const std::size_t used = ReadU32(record, ntfs::kRecordUsedBytes);
   if (first >= record.size() || used > record.size()) return TRecordKind::Invalid;
-  const std::uint16_t flags = ReadU16(record, 0x16);
-  inode.InUse = flags & 0x01;
-  inode.IsDirectory = flags & 0x02;
+  const std::uint16_t flags = ReadU16(record, ntfs::kRecordFlags);
+  inode.InUse = flags & ntfs::kRecordInUse;
+  inode.IsDirectory = flags & ntfs::kRecordIsDirectory;
 
+  // The list ends with its end mark; an attribute whose length leads nowhere breaks it off,
+  // and what came before it is kept with the record marked.
   std::size_t at = first;
+  bool ended = false;
   while (at + 8 <= record.size()) {
-    const std::uint32_t type = ReadU32(record, at);
-    if (type == 0xFFFFFFFF) break;
-    const std::uint32_t length = ReadU32(record, at + 4);
-    if (length < 0x18 || length > record.size() - at) break;  // keep what came before
+    const std::uint32_t type = ReadU32(record, at + ntfs::kAttrType);
+    if (type == ntfs::kAttrEnd) {
+      ended = true;
+      break;
+    }
+    const std::uint32_t length = ReadU32(record, at + ntfs::kAttrLength);
+    if (length < ntfs::kAttrMinLength || length > record.size() - at) break;
     const TBytes a = record.subspan(at, length);
     thread_local std::u16string name;
     AttributeName(a, name);
-    if (type == 0x20) inode.HasAttrList = true;
-    if (ReadU8(a, 0x08) != 0) {
-      if (length >= 0x40) AddStream(inode, a, name);
+    if (type == ntfs::kAttributeList) inode.HasAttrList = true;
+    if (ReadU8(a, ntfs::kAttrNonResident) != 0) {
+      if (length < ntfs::kNonResHeaderBytes || !AddStream(inode, a, name)) inode.BrokenOff = true;
     } else {
-      const std::size_t valueLength = ReadU32(a, 0x10);
-      const std::size_t valueOffset = ReadU16(a, 0x14);
+      const std::size_t valueLength = ReadU32(a, ntfs::kResValueLength);
+      const std::size_t valueOffset = ReadU16(a, ntfs::kResValueOffset);
       const bool valueInside = valueOffset <= length && valueLength <= length - valueOffset;
+      if (!valueInside) inode.BrokenOff = true;
       const TBytes value = valueInside ? a.subspan(valueOffset, valueLength) : TBytes();
-      if (type == 0x30 && value.size() >= 0x42) {
-        inode.ParentRecordNo = static_cast<std::int64_t>(ReadU64(value, 0) & 0xFFFFFFFFFFFFull);
-        const bool dos = ReadU8(value, 0x41) == 2;
+      if (type == ntfs::kFileName && value.size() >= ntfs::kNameChars) {
+        inode.ParentRecordNo = static_cast<std::int64_t>(ReadU64(value, ntfs::kNameParent) & ntfs::kReferenceMask);
+        const bool dos = ReadU8(value, ntfs::kNameSpace) == ntfs::kNameSpaceDos;
         std::u16string& target = dos ? inode.DosName : inode.LongName;
         if (target.empty()) ReadName(value, target);
-      } else if (type == 0x10 && value.size() >= 0x20) {
-        inode.CreationTime = ReadU64(value, 0x00);
-        inode.WriteTime = ReadU64(value, 0x08);
-        inode.ChangeTime = ReadU64(value, 0x10);
-        inode.AccessTime = ReadU64(value, 0x18);
-      } else if (type == 0x80 && name.empty() && valueInside) {
+      } else if (type == ntfs::kStandardInformation && value.size() >= ntfs::kInfoTimesBytes) {
+        inode.CreationTime = ReadU64(value, ntfs::kInfoCreated);
+        inode.WriteTime = ReadU64(value, ntfs::kInfoWritten);
+        inode.ChangeTime = ReadU64(value, ntfs::kInfoChanged);
+        inode.AccessTime = ReadU64(value, ntfs::kInfoAccessed);
+      } else if (type == ntfs::kData && name.empty() && valueInside) {
         // Only the unnamed stream is the file's content; a resident named stream is not.
         inode.ResidentSize = static_cast<std::int64_t>(valueLength);
         inode.HasResident = true;
@@ -242,6 +229,7 @@ TRecordKind ParseFileRecord(TBytes record, TInodeData& inode) {
     }
     at += length;
   }
+  if (!ended) inode.BrokenOff = true;
   return TRecordKind::Base;
 }
 

@@ -1,4 +1,4 @@
-// NTFS on-disk structures: boot-sector geometry, the update-sequence check of FILE
+// NTFS on-disk structures: the update-sequence check of FILE
 // records, attribute walking, run lists and the per-record summary the scanner keeps.
 #pragma once
 
@@ -10,26 +10,12 @@
 #include "io/ByteOrder.h"
 #include "records/TypesDefine.h"
 #include "io/VolumeAccess.h"
+#include "volume/BootSector.h"
 
 namespace restovo {
 
-struct TNtfsGeometry {
-  std::int64_t BytesPerSector = 0;
-  std::int64_t SectorsPerCluster = 0;
-  std::int64_t TotalSectors = 0;
-  std::int64_t MftLcn = 0;
-  std::int64_t MftMirrLcn = 0;
-  std::int64_t BytesPerRecord = 0;
-  std::int64_t ClustersPerIndexRecord = 0;
-
-  std::int64_t ClusterBytes() const { return BytesPerSector * SectorsPerCluster; }
-  std::int64_t TotalClusters() const { return SectorsPerCluster > 0 ? TotalSectors / SectorsPerCluster : 0; }
-};
-
-// The geometry of an NTFS boot sector; false when it cannot describe a volume (sector
-// sizes other than 512-4096, a cluster size that is no power of two, records below 256
-// bytes or above 64 KiB or not whole sectors).
-bool ParseNtfsBootSector(TBytes sector, TNtfsGeometry& geometry);
+// The boot sector and its geometry (TNtfsGeometry, ParseNtfsBootSector) are read by
+// volume/BootSector.h, the one parser of boot sectors.
 
 // Checks the "FILE" signature and undoes the update-sequence protection in place. A record
 // with fewer than two sequence entries, or whose sequence array or protected words lie
@@ -67,6 +53,9 @@ struct TInodeData {
   bool InUse = false;
   bool HasAttrList = false;
   bool HasResident = false;  // the unnamed $DATA is resident
+  // The attribute list is damaged: it breaks off before its end mark, or an attribute's
+  // value or run list does not fit. What came before is kept; the record is not whole.
+  bool BrokenOff = false;
   std::u16string LongName;   // first name outside the DOS namespace
   std::u16string DosName;
   std::int64_t ResidentSize = 0;

@@ -7,6 +7,8 @@
 #include <span>
 
 #include "fs/ntfs/NtfsDataInfo.h"
+#include "fs/ntfs/NtfsLayout.h"
+#include "volume/BootSectorLayout.h"
 
 namespace restovo {
 
@@ -25,8 +27,9 @@ bool TNtfsScaner::Prepare() {
   MftInfo = {};
   Slots.clear();
   RecordCount = 0;
-  std::array<std::byte, 512> boot{};
-  if (ReadVolume(Volume, boot.data(), 512, 0) == 512 && ParseNtfsBootSector(boot, Geometry))
+  std::array<std::byte, boot::kSectorBytes> bootSector{};
+  if (ReadVolumeExact(Volume, bootSector.data(), boot::kSectorBytes, 0) == TReadResult::Ok &&
+      ParseNtfsBootSector(bootSector, Geometry))
     ClusterSize = static_cast<std::uint32_t>(Geometry.ClusterBytes());
   else
     ClusterSize = 0;
@@ -137,8 +140,11 @@ TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
   item->InUse = inode.InUse;
   item->HasAttrList = inode.HasAttrList;
   item->IsFolder = folder;
+  if (inode.BrokenOff) item->Damage |= rdRecordBrokenOff;
   if (data) {
-    item->Size = CapToData(item, data->DataSize, DataLimit(*data, inode.HasAttrList));
+    // A broken-off record may have lost part of its run list, as runs in extension records
+    // are not here: its size cannot be held against the runs it still has.
+    item->Size = CapToData(item, data->DataSize, DataLimit(*data, inode.HasAttrList || inode.BrokenOff));
     item->AllocClusters = data->AllocClusters;
     item->Runs = data->Runs;
     const bool partlyInitialized = data->InitializedSize < data->DataSize;
@@ -160,44 +166,71 @@ TFileInfo* TNtfsScaner::MakeItem(const TInodeData& inode) {
   return item;
 }
 
+bool TNtfsScaner::LoadMftRecord(std::int64_t lcn, bool damagedToo, std::vector<std::byte>& record,
+                                TInodeData& inode, std::int64_t& bitmapSize) {
+  if (lcn < 0 || lcn >= Geometry.TotalClusters()) return false;
+  const std::int64_t recordBytes = Geometry.BytesPerRecord;
+  const auto at = static_cast<std::uint64_t>(lcn * Geometry.ClusterBytes());
+  inode.Reset(0);
+  if (ReadVolumeExact(Volume, record.data(), static_cast<std::uint32_t>(recordBytes), at) != TReadResult::Ok ||
+      !CheckFixups(Geometry, record.data(), recordBytes) || ParseFileRecord(record, inode) != TRecordKind::Base ||
+      (inode.BrokenOff && !damagedToo)) {
+    return false;
+  }
+  const TNtfsStreamInfo* mftData = inode.UnnamedData();
+  const TNtfsStreamInfo* mftBitmap = inode.Find(ntfs::kBitmap, u"");
+  if (!mftData || mftData->Runs.empty() || mftData->DataSize == 0 || !mftBitmap || mftBitmap->DataSize == 0)
+    return false;
+  MftInfo.DataSize = mftData->DataSize;
+  MftInfo.DataRuns = mftData->Runs;
+  bitmapSize = mftBitmap->DataSize;
+  return true;
+}
+
 void TNtfsScaner::Scan() {
   TDiskScaner::Scan();
   Slots.clear();
   RootItem = nullptr;
-  std::array<std::byte, 512> boot{};
-  GeometryValid = ReadVolume(Volume, boot.data(), 512, 0) == 512 && ParseNtfsBootSector(boot, Geometry);
-  if (!GeometryValid) return;
+  std::array<std::byte, boot::kSectorBytes> bootSector{};
+  if (ReadVolumeExact(Volume, bootSector.data(), boot::kSectorBytes, 0) != TReadResult::Ok) {
+    Fail("The boot sector cannot be read");
+    return;
+  }
+  GeometryValid = ParseNtfsBootSector(bootSector, Geometry);
+  if (!GeometryValid) {
+    Fail("The boot sector does not describe an NTFS volume");
+    return;
+  }
   ClusterSize = static_cast<std::uint32_t>(Geometry.ClusterBytes());
   if (StopRequested()) return;
 
-  // Record 0 tells where the rest of the $MFT lies.
+  // Record 0 tells where the rest of the $MFT lies. When it cannot be read or is damaged,
+  // the first record of $MFTMirr is a copy of it.
   const std::int64_t recordBytes = Geometry.BytesPerRecord;
   std::vector<std::byte> record(static_cast<std::size_t>(recordBytes));
-  const auto mftAt = static_cast<std::uint64_t>(Geometry.MftLcn * Geometry.ClusterBytes());
   TInodeData inode;
-  inode.Reset(0);
-  if (ReadVolume(Volume, record.data(), static_cast<std::uint32_t>(recordBytes), mftAt) != recordBytes ||
-      !CheckFixups(Geometry, record.data(), recordBytes) ||
-      ParseFileRecord(record, inode) != TRecordKind::Base) {
+  std::int64_t bitmapSize = 0;
+  if (!LoadMftRecord(Geometry.MftLcn, false, record, inode, bitmapSize) &&
+      !LoadMftRecord(Geometry.MftMirrLcn, false, record, inode, bitmapSize) &&
+      !LoadMftRecord(Geometry.MftLcn, true, record, inode, bitmapSize) &&
+      !LoadMftRecord(Geometry.MftMirrLcn, true, record, inode, bitmapSize)) {
+    Fail("The master file table cannot be read");
     return;
   }
-  const TNtfsStreamInfo* mftData = inode.UnnamedData();
-  const TNtfsStreamInfo* mftBitmap = inode.Find(0xB0, u"");
-  if (!mftData || mftData->Runs.empty() || mftData->DataSize == 0 || !mftBitmap || mftBitmap->DataSize == 0)
-    return;
-  MftInfo.DataSize = mftData->DataSize;
-  MftInfo.DataRuns = mftData->Runs;
   // A damaged $BITMAP size can be beyond any volume: its count of bits is capped, never
   // multiplied past the 64-bit range.
-  const std::int64_t bitmapBits = mftBitmap->DataSize > std::numeric_limits<std::int64_t>::max() / 8
+  const std::int64_t bitmapBits = bitmapSize > std::numeric_limits<std::int64_t>::max() / 8
                                       ? std::numeric_limits<std::int64_t>::max()
-                                      : mftBitmap->DataSize * 8;
+                                      : bitmapSize * 8;
   RecordCount = std::min(bitmapBits, MftInfo.DataSize / recordBytes);
   // Never more records than the volume has room for, nor than the device holds: the slot
   // array is sized from this.
   RecordCount = std::min(RecordCount, Geometry.TotalSectors * Geometry.BytesPerSector / recordBytes);
   RecordCount = std::min(RecordCount, static_cast<std::int64_t>(std::min<std::uint64_t>(Volume.Size(), INT64_MAX)) / recordBytes);
-  if (RecordCount > kMaxRecords || RecordCount < 2) return;
+  if (RecordCount > kMaxRecords || RecordCount < 2) {
+    Fail("The master file table cannot be read");
+    return;
+  }
   Slots.assign(static_cast<std::size_t>(RecordCount), nullptr);
 
   TVolumeBitmap bitmap;
@@ -240,7 +273,8 @@ void TNtfsScaner::Scan() {
       TFileInfo* item = MakeItem(inode);
       if (!item) continue;
       RateItem(item, bitmap);
-      // Its size field is damage, so the record is no longer trusted in full.
+      // A damaged record (its size field, or its attributes broken off) is no longer
+      // trusted in full.
       if (item->Damage != rdNone && item->State < rsPoor) item->State = rsPoor;
       if (!Accept(item)) continue;  // its slot stays empty
       Slots[static_cast<std::size_t>(i)] = item;

@@ -48,6 +48,11 @@ class TNtfsScaner : public TDiskScaner {
   // size, or limit with the record marked as damaged when size is beyond it.
   static std::int64_t CapToData(TFileInfo* item, std::int64_t size, std::int64_t limit);
   bool LoadVolumeBitmap(TVolumeBitmap& bitmap);
+  // Takes the $MFT's runs (into MftInfo) and its $BITMAP size from the copy of record 0 at
+  // cluster lcn; false when it cannot be read or does not say them. A record that breaks
+  // off is taken only when damagedToo is set.
+  bool LoadMftRecord(std::int64_t lcn, bool damagedToo, std::vector<std::byte>& record, TInodeData& inode,
+                     std::int64_t& bitmapSize);
 };
 
 }  // namespace restovo

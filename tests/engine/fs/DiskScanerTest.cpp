@@ -16,11 +16,17 @@ namespace {
 
 TEST(DiskScaner, DetectFsKind) {
   const std::pair<const char*, TFsKind> cases[] = {
-      {"exFAT", fkUnknown}, {"EXFAT", fkUnknown}, {"NTFS", fkNtfs},  {"FAT32", fkFat32},
-      {"FAT", fkFat16},     {"fat", fkFat16},     {"UDF", fkUnknown}, {"", fkUnknown},
+      {"exFAT", fkExFat}, {"EXFAT", fkExFat}, {"NTFS", fkNtfs},  {"FAT32", fkFat32},
+      {"FAT", fkFat16},   {"fat", fkFat16},   {"UDF", fkUnknown}, {"", fkUnknown},
       {"ext4", fkUnknown},
   };
   for (const auto& [name, kind] : cases) EXPECT_EQ(DetectFsKind(name), kind) << name;
+  // Each kind's name leads back to it (FAT12 and FAT16 share "FAT"), and nothing is
+  // named for an unknown volume.
+  for (const TFsKind kind : {fkFat16, fkFat32, fkNtfs, fkExFat}) EXPECT_EQ(DetectFsKind(FsKindName(kind)), kind);
+  EXPECT_STREQ(FsKindName(fkFat12), "FAT");
+  EXPECT_STREQ(FsKindName(fkUnknown), "");
+  EXPECT_FALSE(IsOfferedFileSystem(FsKindName(fkExFat)));
 }
 
 // A scanner that only offers the base behaviour, for the filter tests.
@@ -127,6 +133,10 @@ TEST(DiskObject, UnknownVolumesGetNoScanerAndGoneVolumesAreInvalid) {
   EXPECT_EQ(disk.DisplayName, "zeros.img");
   EXPECT_EQ(CreateScaner(&disk), nullptr);
   EXPECT_EQ(CreateScaner(nullptr), nullptr);
+  // exFAT is recognised but never scanned.
+  disk.FsKind = fkExFat;
+  EXPECT_EQ(CreateScaner(&disk), nullptr);
+  disk.FsKind = fkUnknown;
   EXPECT_TRUE(disk.IsDriveValid());
   std::filesystem::remove(path);
   EXPECT_FALSE(disk.IsDriveValid());

@@ -82,6 +82,36 @@ TEST(VolumeAccess, FailedAndShortReadsAreCountedWithTheBytesTheyMissed) {
   EXPECT_EQ(h.UnreadBytes(), 0u);
 }
 
+TEST(VolumeAccess, ReadResultsTellFailedReadsFromEmptyOnes) {
+  TVolumeLocation loc;
+  loc.Memory = std::make_shared<TFlakyDevice>();
+  const TVolumeHandle h = OpenVolume(loc);
+  std::vector<std::byte> buf(4096);
+  struct Case {
+    std::uint32_t count;
+    std::uint64_t offset;
+    std::uint32_t bytes;
+    TReadResult result;
+    std::uint64_t failedReads;  // counted by this read
+  };
+  const Case cases[] = {
+      {1024, 0, 1024, TReadResult::Ok, 0},
+      {0, 0, 0, TReadResult::Ok, 0},            // nothing asked, nothing missing
+      {4096, 0, 0, TReadResult::Unreadable, 1},  // the device's -1
+      {1000, 8192, 500, TReadResult::Unreadable, 1},
+      {512, 16384, 0, TReadResult::Unreadable, 0},  // past the end: missing, not a failed read
+  };
+  for (const Case& c : cases) {
+    const std::uint64_t before = h.FailedReads();
+    TReadResult result = TReadResult::NotThis;
+    EXPECT_EQ(ReadVolume(h, buf.data(), c.count, c.offset, &result), c.bytes) << c.offset;
+    EXPECT_EQ(result, c.result) << c.count << " at " << c.offset;
+    EXPECT_EQ(ReadVolumeExact(h, buf.data(), c.count, c.offset), c.result) << c.count << " at " << c.offset;
+    EXPECT_EQ(h.FailedReads() - before, 2 * c.failedReads) << c.count << " at " << c.offset;
+  }
+  EXPECT_EQ(ReadVolumeExact(TVolumeHandle(), buf.data(), 1, 0), TReadResult::Unreadable);
+}
+
 TEST(VolumeAccess, CopyReadLeavesBytesPastAShortReadUntouched) {
   TempDir dir;
   TVolumeLocation loc;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -283,6 +284,113 @@ const TFileInfo* Find(const TDiskScaner& s, const std::string& name) {
   for (const TFileInfo* i : s.Items)
     if (i->Name == name) return i;
   return nullptr;
+}
+
+// Volume bytes whose reads fail where they touch a bad stretch, as a disk with bad sectors
+// does: the bytes before it are delivered, a read that starts in it gets -1.
+class TBadSectorDevice final : public TVolumeDevice {
+ public:
+  TBadSectorDevice(std::vector<std::byte> bytes, std::vector<std::pair<std::uint64_t, std::uint64_t>> bad)
+      : Bytes(std::move(bytes)), Bad(std::move(bad)) {}
+  std::int64_t ReadAt(void* buffer, std::size_t count, std::uint64_t offset) override {
+    if (offset >= Bytes.size()) return 0;
+    std::uint64_t end = std::min<std::uint64_t>(offset + count, Bytes.size());
+    for (const auto& [from, to] : Bad) {
+      if (offset >= from && offset < to) return -1;
+      if (from > offset && from < end) end = from;
+    }
+    std::memcpy(buffer, Bytes.data() + offset, end - offset);
+    return static_cast<std::int64_t>(end - offset);
+  }
+  std::uint64_t Size() const override { return Bytes.size(); }
+
+ private:
+  std::vector<std::byte> Bytes;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> Bad;
+};
+
+std::unique_ptr<TDiskObject> DiskWithBadSectors(const FatTestVolume& v, std::vector<std::pair<std::uint64_t, std::uint64_t>> bad) {
+  TVolumeLocation loc;
+  loc.Memory = std::make_shared<TBadSectorDevice>(v.Bytes, std::move(bad));
+  return std::make_unique<TDiskObject>("bad.img/", "bad.img", loc);
+}
+
+TEST(FatTable, UnreadableTableSectorsComeFromTheOtherCopyOrAreUnknown) {
+  FatTestVolume v("-F 16 -s 8", 20000);
+  ASSERT_EQ(v.Fats, 2u);
+  // A deleted file of three clusters at 1000 (table sector 3); 1001 is taken since.
+  v.SetFat(1001, 0xFFFF);
+  v.Entry(v.RootOffset(), "GONE    TXT", 0x20, 1000, 10000, true);
+  const std::uint64_t table0 = std::uint64_t{v.Reserved} * v.Bps, table1 = table0 + std::uint64_t{v.FatSectors} * v.Bps;
+  const std::uint64_t sector = 3 * v.Bps;
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;
+    std::uint32_t entry1001;
+    TRecoverState state;
+    std::uint64_t unreadBytes;  // counted once, however often the entries are looked up
+  };
+  const Case cases[] = {
+      {"all readable", {}, 0xFFFF, rsVeryPoor, 0},
+      {"first copy bad", {{table0 + sector, table0 + sector + v.Bps}}, 0xFFFF, rsVeryPoor, 0},
+      {"second copy bad", {{table1 + sector, table1 + sector + v.Bps}}, 0xFFFF, rsVeryPoor, 0},
+      {"both bad", {{table0 + sector, table0 + sector + v.Bps}, {table1 + sector, table1 + sector + v.Bps}},
+       TFatScaner::kUnknownEntry, rsPoor, 512},
+  };
+  for (const Case& c : cases) {
+    const auto disk = DiskWithBadSectors(v, c.bad);
+    auto s = ScanerFor<TFat16Scaner>(disk.get());
+    ASSERT_NE(s, nullptr) << c.what;
+    s->Scan();
+    s->NoteScanReads();
+    EXPECT_EQ(s->Failure(), "") << c.what;
+    const TFileInfo* gone = Find(*s, "$ONE.TXT");
+    ASSERT_NE(gone, nullptr) << c.what;
+    EXPECT_EQ(gone->State, c.state) << c.what;
+    EXPECT_EQ(s->GetFatEntry(1001), c.entry1001) << c.what;
+    EXPECT_EQ(s->GetFatEntry(1002), c.entry1001 == 0xFFFF ? 0u : c.entry1001) << c.what;
+    EXPECT_EQ(s->UnreadBytes, c.unreadBytes) << c.what;
+    EXPECT_EQ(s->Volume.UnreadBytes(), c.unreadBytes) << c.what;
+    // Entries outside the bad sector are read as they are.
+    EXPECT_EQ(s->GetFatEntry(100), 0u) << c.what;
+  }
+}
+
+TEST(FatTable, AVolumeWithoutAReadableTableFailsItsScan) {
+  FatTestVolume v("-F 16 -s 8", 20000);
+  v.Entry(v.RootOffset(), "GONE    TXT", 0x20, 1000, 10000, true);
+  const std::uint64_t table0 = std::uint64_t{v.Reserved} * v.Bps, table1 = table0 + std::uint64_t{v.FatSectors} * v.Bps;
+  const std::uint64_t tableEnd = table1 + std::uint64_t{v.FatSectors} * v.Bps;
+  struct Case {
+    const char* what;
+    std::function<void(FatTestVolume&)> change;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;
+    bool fails;
+  };
+  const Case cases[] = {
+      {"first sectors of both copies unreadable", nullptr, {{table0, table0 + 512}, {table1, table1 + 512}}, true},
+      {"first sector of one copy unreadable", nullptr, {{table0, table0 + 512}}, false},
+      {"both copies begin with another media byte", [](FatTestVolume& w) { w.SetFat(0, 0xFFF0); }, {}, true},
+      {"one copy begins with another media byte", [](FatTestVolume& w) { w.SetFatIn(0, 0, 0xFFF0); }, {}, false},
+      {"cut half-way through the first copy", [&](FatTestVolume& w) { w.Bytes.resize(table0 + (table1 - table0) / 2); }, {}, true},
+      {"cut just before the end of the second copy", [&](FatTestVolume& w) { w.Bytes.resize(tableEnd - 1); }, {}, false},
+  };
+  for (const Case& c : cases) {
+    FatTestVolume w = v;
+    if (c.change) c.change(w);
+    const auto disk = DiskWithBadSectors(w, c.bad);
+    auto s = ScanerFor<TFat16Scaner>(disk.get());
+    ASSERT_NE(s, nullptr) << c.what;
+    s->Scan();
+    if (c.fails) {
+      EXPECT_EQ(s->Failure(), "The file allocation table cannot be read") << c.what;
+      EXPECT_EQ(s->RootItem, nullptr) << c.what;
+      EXPECT_TRUE(s->Items.empty()) << c.what;
+    } else {
+      EXPECT_EQ(s->Failure(), "") << c.what;
+      EXPECT_NE(s->RootItem, nullptr) << c.what;
+    }
+  }
 }
 
 TEST(FatScan, DeletedEntriesOfAllKinds) {

@@ -138,6 +138,53 @@ std::size_t DataAttributeAt(const std::vector<std::byte>& image, const TNtfsScan
   return 0;
 }
 
+// A record whose attribute list breaks off after its $DATA keeps its file, but marked as
+// damaged and with a verdict no better than Poor; its data still comes back whole.
+TEST(NtfsImages, RecordsThatBreakOffAreKeptButNotTrusted) {
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  const auto plain = OpenImage(image);
+  plain->Scaner = CreateScaner(plain.get());
+  plain->Scaner->Scan();
+  const auto before = FoundPaths(*plain->Scaner);
+  const auto* ntfs = dynamic_cast<const TNtfsScaner*>(plain->Scaner.get());
+  ASSERT_NE(ntfs, nullptr);
+  const char* path = "/Documents/Letter to the Bank.txt";
+  ASSERT_TRUE(before.count(path));
+  const TFileInfo* original = before.at(path);
+  ASSERT_EQ(original->State, rsGood);
+  auto bytes = ReadWholeFile(image);
+  const std::size_t at = DataAttributeAt(bytes, *ntfs, original->RecordNo);
+  ASSERT_NE(at, 0u);
+  // What follows $DATA (another attribute or the end mark) now claims to run past the record.
+  const std::size_t next = at + ReadU32(bytes, at + 4);
+  ASSERT_LT((next + 4) % 512, 506u) << "the length straddles a protected sector end";
+  PutU32(bytes, next, 0x100);
+  PutU32(bytes, next + 4, 0x10000);
+  TVolumeLocation loc;
+  loc.Memory = MakeMemoryDevice(bytes);
+  TDiskObject disk("broken.img/", "broken.img", loc);
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  helper.SetThreaded(false);
+  helper.SetCurrentDisk(&disk);
+  helper.RunScan(&disk);
+  ASSERT_EQ(disk.Scaner->Failure(), "");
+  const auto after = FoundPaths(*disk.Scaner);
+  ASSERT_TRUE(after.count(path));
+  TFileInfo* item = const_cast<TFileInfo*>(after.at(path));
+  EXPECT_EQ(item->Damage, rdRecordBrokenOff);
+  EXPECT_EQ(item->State, rsPoor);
+  EXPECT_EQ(item->Size, original->Size);
+  EXPECT_NE(RecordDamageText(item->Damage, 0).find("damaged"), std::string::npos);
+  std::vector<std::byte> data, good;
+  ASSERT_TRUE(helper.ReadToMemory(item, data, std::int64_t{1} << 30));
+  TRecoveryHelper reference(&bridge, false);
+  reference.SetCurrentDisk(plain.get());
+  ASSERT_TRUE(reference.ReadToMemory(const_cast<TFileInfo*>(original), good, std::int64_t{1} << 30));
+  EXPECT_EQ(data, good);
+}
+
 // A size field of 2^62 is damage: the file is cut to what its runs hold (for data without
 // holes, never more than the volume), said so, and restored that far, not written with
 // zeros until the destination is full.

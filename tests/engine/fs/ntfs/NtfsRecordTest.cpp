@@ -269,5 +269,49 @@ TEST(NtfsRecord, ResidentDataDosOnlyNamesExtensionsAndAttributeLists) {
   }
 }
 
+// A record damaged part-way keeps what came before the damage and says it is not whole.
+TEST(NtfsRecord, DamagedAttributesBreakTheRecordOff) {
+  const auto intact = RecordBuilder(0x00)
+                          .FileName(9, u"kept.txt")
+                          .NonResident(0x80, u"", 0, 8192, {0x11, 0x02, 0x20, 0x00})
+                          .Finish();
+  {
+    TInodeData inode = Parse(intact);
+    EXPECT_FALSE(inode.BrokenOff);
+    ASSERT_NE(inode.UnnamedData(), nullptr);
+    EXPECT_EQ(inode.UnnamedData()->Runs.size(), 1u);
+  }
+  const std::size_t first = 0x38;
+  const std::size_t second = first + ReadU32(intact, first + 4);
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<std::byte>&)> damage;
+    bool dataKept;
+    bool nameKept = true;
+  };
+  const Case cases[] = {
+      {"a length past the record", [&](auto& r) { PutU32(r, second + 4, 5000); }, false},
+      {"a length below any header", [&](auto& r) { PutU32(r, second + 4, 8); }, false},
+      {"no end mark", [&](auto& r) { PutU32(r, second + ReadU32(r, second + 4), 0); }, true},
+      {"a run list past its attribute", [&](auto& r) { PutU16(r, second + 0x20, 0x1F0); }, true},
+      {"a run list without its end", [&](auto& r) {
+         const std::size_t length = ReadU32(r, second + 4);
+         std::fill(r.begin() + second + 0x40, r.begin() + second + length, std::byte{0x11});
+       }, true},
+      {"a resident value past its attribute", [&](auto& r) { PutU32(r, first + 0x10, 4000); }, true, false},
+  };
+  for (const Case& c : cases) {
+    auto record = intact;
+    ASSERT_TRUE(CheckFixups(Geometry512(), record.data(), 1024));
+    c.damage(record);
+    TInodeData inode;
+    inode.Reset(1);
+    EXPECT_EQ(ParseFileRecord(record, inode), TRecordKind::Base) << c.what;
+    EXPECT_TRUE(inode.BrokenOff) << c.what;
+    EXPECT_EQ(inode.UnnamedData() != nullptr, c.dataKept) << c.what;
+    EXPECT_EQ(inode.LongName, c.nameKept ? u"kept.txt" : u"") << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace restovo
