@@ -79,7 +79,7 @@ void TRecoveryHelper::RefreshDrives() {
     if (Current == d.get()) Current = nullptr;
     // A finished job of a drive that is gone must not point at it.
     if (ScanJob && ScanJob->Disk() == d.get()) ScanJob.reset();
-    if (RestoreJob) RestoreJob.reset();
+    if (RestoreJob && RestoreJob->Disk() == d.get()) RestoreJob.reset();
     return true;
   });
   for (const TDriveCandidate& c : offered) {

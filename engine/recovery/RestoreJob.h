@@ -62,6 +62,7 @@ class TRestoreJob {
   void Join();
   bool Ended() const { return EndSent.load(std::memory_order_acquire); }
 
+  TDiskObject* Disk() const { return Drive; }
   // Read once Finished(), or from the job's own events.
   const TRestoreReport& Report() const { return Result; }
   const std::string& ErrorText() const { return Error; }
