@@ -89,19 +89,13 @@ bool WriteAll(int fd, const std::byte* data, std::int64_t size) {
 
 TRestoreJob::TRestoreJob(TRecoveryHelper& owner, TDiskObject* disk, TFileItems files, std::string destDir,
                          std::shared_ptr<const TRecordSet> only)
-    : Owner(owner), Drive(disk), Files(std::move(files)), DestDir(std::move(destDir)), Selection(std::move(only)) {}
+    : TJob(owner, disk), Files(std::move(files)), DestDir(std::move(destDir)), Selection(std::move(only)) {}
 
 TRestoreJob::~TRestoreJob() { Join(); }
 
 void TRestoreJob::Start() {
-  Worker = std::make_unique<TWorkerThread>([this] { Run(); });
+  StartWorker([this] { Run(); });
 }
-
-void TRestoreJob::Join() {
-  if (Worker) Worker->Join();
-}
-
-void TRestoreJob::RequestStop() { StopFlag.store(true, std::memory_order_release); }
 
 void TRestoreJob::Progress(bool handOver) {
   if (!Owner.OnRestoreProgress) return;
@@ -155,7 +149,7 @@ void TRestoreJob::Run() {
   }
   Percent = 0;
   CurrentName.clear();
-  EndSent.store(true, std::memory_order_release);
+  MarkEnded();
   if (failed) {
     Owner.LastError = Error;
     Owner.Notify(stRestoreEnded, Owner.OnRestoreError

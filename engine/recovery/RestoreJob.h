@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fs/DiskScaner.h"
-#include "recovery/WorkerThread.h"
+#include "recovery/Job.h"
 
 namespace restovo {
 
@@ -45,24 +45,15 @@ struct TRestoreReport {
 
 using TRecordSet = std::unordered_set<const TFileInfo*>;
 
-class TRestoreJob {
+class TRestoreJob : public TJob {
  public:
   // only: when set, folders restore just the records in it.
   TRestoreJob(TRecoveryHelper& owner, TDiskObject* disk, TFileItems files, std::string destDir,
               std::shared_ptr<const TRecordSet> only);
   ~TRestoreJob();  // joins the worker
-  TRestoreJob(const TRestoreJob&) = delete;
-  TRestoreJob& operator=(const TRestoreJob&) = delete;
 
   void Start();  // on a worker thread
   void Run();    // on the calling thread
-  void RequestStop();
-  bool StopRequested() const { return StopFlag.load(std::memory_order_acquire); }
-  bool Finished() const { return !Worker || Worker->Finished(); }
-  void Join();
-  bool Ended() const { return EndSent.load(std::memory_order_acquire); }
-
-  TDiskObject* Disk() const { return Drive; }
   // Read once Finished(), or from the job's own events.
   const TRestoreReport& Report() const { return Result; }
   const std::string& ErrorText() const { return Error; }
@@ -79,13 +70,9 @@ class TRestoreJob {
   void AskFileExists(const std::string& name);
   void Progress(bool handOver);
 
-  TRecoveryHelper& Owner;
-  TDiskObject* const Drive;
   const TFileItems Files;
   const std::string DestDir;
   const std::shared_ptr<const TRecordSet> Selection;
-  std::atomic<bool> StopFlag{false};
-  std::atomic<bool> EndSent{false};
   TRestoreReport Result;
   std::string Error;
   std::string CurrentName;
@@ -95,7 +82,6 @@ class TRestoreJob {
   std::filesystem::path DestRoot;  // the destination, resolved
   std::string CheckedFolder;       // the last folder found inside it
   std::unordered_map<std::string, std::uint64_t> NextNumbers;  // next free number per name
-  std::unique_ptr<TWorkerThread> Worker;
 };
 
 }  // namespace restovo

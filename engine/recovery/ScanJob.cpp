@@ -41,7 +41,7 @@ bool ReadSmallRecord(TDiskObject* disk, TFileInfo* record, std::vector<std::byte
 
 }  // namespace
 
-TScanJob::TScanJob(TRecoveryHelper& owner, TDiskObject* disk) : Owner(owner), Drive(disk) {
+TScanJob::TScanJob(TRecoveryHelper& owner, TDiskObject* disk) : TJob(owner, disk) {
   if (Drive) {
     Result.Volume = Drive->Name;
     Result.FileSystem = Drive->FileSystem;
@@ -51,14 +51,8 @@ TScanJob::TScanJob(TRecoveryHelper& owner, TDiskObject* disk) : Owner(owner), Dr
 TScanJob::~TScanJob() { Join(); }
 
 void TScanJob::Start() {
-  Worker = std::make_unique<TWorkerThread>([this] { Run(); });
+  StartWorker([this] { Run(); });
 }
-
-void TScanJob::Join() {
-  if (Worker) Worker->Join();
-}
-
-void TScanJob::RequestStop() { StopFlag.store(true, std::memory_order_release); }
 
 void TScanJob::End(bool stopped, const std::string& error) {
   if (TDiskScaner* scaner = Drive ? Drive->Scaner.get() : nullptr) {
@@ -69,7 +63,7 @@ void TScanJob::End(bool stopped, const std::string& error) {
   }
   Result.Stopped = stopped;
   Result.Error = error;
-  EndSent.store(true, std::memory_order_release);
+  MarkEnded();
   if (!error.empty()) Owner.ScanError(error);
   else if (stopped) Owner.ScanNotify(stStopped, Owner.OnScanStopped);
   else Owner.ScanNotify(stDone, Owner.OnScanDone);

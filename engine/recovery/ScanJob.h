@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fs/DiskScaner.h"
-#include "recovery/WorkerThread.h"
+#include "recovery/Job.h"
 
 namespace restovo {
 
@@ -27,12 +27,10 @@ struct TScanReport {
   std::size_t RecycledNamed = 0;  // recycled files that got their original names back
 };
 
-class TScanJob {
+class TScanJob : public TJob {
  public:
   TScanJob(TRecoveryHelper& owner, TDiskObject* disk);
   ~TScanJob();  // joins the worker
-  TScanJob(const TScanJob&) = delete;
-  TScanJob& operator=(const TScanJob&) = delete;
 
   // Runs the scan on a worker thread.
   void Start();
@@ -40,28 +38,13 @@ class TScanJob {
   void Run();
   // Ends the job before it ran, as a scan that could not be done.
   void Refuse(const std::string& error) { End(false, error); }
-  // Any thread: the scan ends at its next check.
-  void RequestStop();
-  bool StopRequested() const { return StopFlag.load(std::memory_order_acquire); }
-  // The worker has returned (true at once for a job never started on one).
-  bool Finished() const { return !Worker || Worker->Finished(); }
-  void Join();
-  // Whether the scan's closing event has been sent.
-  bool Ended() const { return EndSent.load(std::memory_order_acquire); }
-
-  TDiskObject* Disk() const { return Drive; }
   // Read once Finished().
   const TScanReport& Report() const { return Result; }
 
  private:
   void End(bool stopped, const std::string& error);
 
-  TRecoveryHelper& Owner;
-  TDiskObject* const Drive;
-  std::atomic<bool> StopFlag{false};
-  std::atomic<bool> EndSent{false};
   TScanReport Result;
-  std::unique_ptr<TWorkerThread> Worker;
 };
 
 }  // namespace restovo
