@@ -181,6 +181,10 @@ void TFrmFRMain::ApplyLanguage() {
 
   // Buttons and labels by their keys; the designed text stays where no file has one.
   btnsearch->setText(ControlText(QStringLiteral("btnsearch"), "caption", btnsearch->text()));
+  btndeepscan->setText(ControlText(QStringLiteral("btndeepscan"), "caption", btndeepscan->text()));
+  btndeepscan->setToolTip(ControlText(QStringLiteral("btndeepscan"), "hint",
+                                      QStringLiteral("Also read the free space for deleted folders and files the "
+                                                     "file system no longer lists (takes longer)")));
   btnrestore->setText(ControlText(QStringLiteral("btnrestore"), "caption", btnrestore->text()));
   lbltree->setText(ControlText(QStringLiteral("lbltree"), "caption", lbltree->text()));
   pnlpreview->SetNoPreviewText(Tr("Message", "NoPreview", "No valid preview."));

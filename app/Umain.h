@@ -87,7 +87,9 @@ class TFrmFRMain final : public TTarnWindow {
   void OpenImageDialog();
 
   void btnsearchClick();
-  void BeginScan();
+  void btndeepscanClick();
+  // A deep scan also reads the free space for what the metadata lost.
+  void BeginScan(bool deep);
   void CancelOperation();
 
   // Coordinator events (main thread).
@@ -216,6 +218,7 @@ class TFrmFRMain final : public TTarnWindow {
   TTarnSearchBox* SearchBox() const { return cmbsearch; }
   QPushButton* RestoreButton() const { return btnrestore; }
   QPushButton* SearchButton() const { return btnsearch; }
+  QPushButton* DeepScanButton() const { return btndeepscan; }
 
   // Window state shared by the result views.
   TFileItems CurrentList;
@@ -276,6 +279,7 @@ class TFrmFRMain final : public TTarnWindow {
   QWidget* pnlcontent = nullptr;
   TTarnDirectCombobox* cbbDrive = nullptr;
   QPushButton* btnsearch = nullptr;
+  QPushButton* btndeepscan = nullptr;
   QToolButton* btnopenimage = nullptr;
   TTarnSearchBox* cmbsearch = nullptr;
   QToolButton* btnprv = nullptr;

@@ -50,6 +50,10 @@ void TFrmFRMain::BuildLayout() {
   btnsearch->setIcon(RestovoIcon(u"search", Qt::white));
   SetPrimary(btnsearch);
   connect(btnsearch, &QPushButton::clicked, this, &TFrmFRMain::btnsearchClick);
+  btndeepscan = new QPushButton(QStringLiteral("Deep Scan"), pnlcontent);
+  btndeepscan->setObjectName(QStringLiteral("btndeepscan"));
+  btndeepscan->setIcon(RestovoIcon(u"search"));
+  connect(btndeepscan, &QPushButton::clicked, this, &TFrmFRMain::btndeepscanClick);
   btnopenimage = new QToolButton(pnlcontent);
   btnopenimage->setObjectName(QStringLiteral("btnopenimage"));
   btnopenimage->setIcon(RestovoIcon(u"open-image"));
@@ -84,6 +88,7 @@ void TFrmFRMain::BuildLayout() {
   connect(btnfeedback, &QToolButton::clicked, this, &TFrmFRMain::btnfeedbackClick);
   top->addWidget(cbbDrive, 3);
   top->addWidget(btnsearch);
+  top->addWidget(btndeepscan);
   top->addWidget(btnopenimage);
   top->addSpacing(12);
   top->addWidget(cmbsearch, 2);

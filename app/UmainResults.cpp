@@ -176,6 +176,7 @@ void TFrmFRMain::UpdateActionState() {
   const bool busy = IsBusy();
   btnrestore->setEnabled(FileModel->CheckedCount() > 0 && !busy);
   btnsearch->setEnabled(cbbDrive->count() > 0 && !busy);
+  btndeepscan->setEnabled(btnsearch->isEnabled());
   // The preview button shows what a click on it will do.
   const QString hint = PreviewVisible() ? Tr("Message", "ClosePreview", "Close preview")
                                         : Tr("Message", "OpenPreview", "Show preview");

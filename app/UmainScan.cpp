@@ -158,9 +158,11 @@ void TFrmFRMain::OpenImageDialog() {
   for (const QString& path : paths) OpenImage(path);
 }
 
-void TFrmFRMain::btnsearchClick() { BeginScan(); }
+void TFrmFRMain::btnsearchClick() { BeginScan(false); }
 
-void TFrmFRMain::BeginScan() {
+void TFrmFRMain::btndeepscanClick() { BeginScan(true); }
+
+void TFrmFRMain::BeginScan(bool deep) {
   // A restore from the list's menu leaves the window free; its records must stay.
   if (IsBusy()) return;
   Helper->SetThreaded(true);
@@ -170,6 +172,7 @@ void TFrmFRMain::BeginScan() {
   // its start: the views must let go of them first, or a repaint in between reads freed
   // memory.
   ClearResults();
+  Helper->SetDeepScan(deep);
   // The drive box and the coordinator list the same drives in the same order.
   Helper->StartScan(index);
 }
@@ -178,7 +181,9 @@ void TFrmFRMain::ScanStarted() {
   ClearResults();
   LastFilterText.clear();
   if (!FrmProgressModal) FrmProgressModal = new TFrmProgressModal(this);
-  FrmProgressModal->SetText(Tr("FileRecovery", "Scanning", "Scanning..."));
+  FrmProgressModal->SetText(Helper->DeepScan()
+                                ? Tr("FileRecovery", "DeepScanning", "Deep scan: reading the free space...")
+                                : Tr("FileRecovery", "Scanning", "Scanning..."));
   FrmProgressModal->pb1->setMaximum(100);
   FrmProgressModal->pb1->setValue(0);
   FrmProgressModal->show();

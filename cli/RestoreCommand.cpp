@@ -23,7 +23,7 @@ namespace {
 
 const char* const kRestoreUsage =
     "Usage: restovo-cli restore SOURCE --to DIR [--partition N] [--match PATTERN ...]\n"
-    "                           [--path PREFIX] [--existing rename|skip|overwrite]\n"
+    "                           [--path PREFIX] [--existing rename|skip|overwrite] [--deep]\n"
     "  SOURCE            a disk image or a block device\n"
     "  --to DIR          the folder to write into (on another drive than SOURCE)\n"
     "  --partition N     the partition to use when SOURCE holds several volumes\n"
@@ -31,6 +31,8 @@ const char* const kRestoreUsage =
     "  --path PREFIX     only what lies below this folder of the volume (\"DCIM/100CANON\")\n"
     "  --existing WHAT   when a file exists already: rename (keep both, the default),\n"
     "                    skip, or overwrite\n"
+    "  --deep            a deep scan: also read the free space for deleted folders the\n"
+    "                    metadata lost\n"
     "Exit codes: 0 all written, 1 bad arguments or unreadable source, 2 stopped,\n"
     "            3 some files could not be written (the reasons are listed).\n";
 
@@ -43,10 +45,13 @@ int RunRestore(const std::vector<std::string>& args) {
   std::vector<std::string> patterns;
   int partition = 0;
   std::uint8_t existing = eaKeepBoth;
+  bool deep = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
-    if (a == "--to" && hasValue) {
+    if (a == "--deep") {
+      deep = true;
+    } else if (a == "--to" && hasValue) {
       destination = args[++i];
     } else if (a == "--match" && hasValue) {
       patterns.push_back(args[++i]);
@@ -90,8 +95,9 @@ int RunRestore(const std::vector<std::string>& args) {
     return exBadInput;
   }
 
+  helper.SetDeepScan(deep);
   TInterruptGuard interrupt;
-  std::fprintf(stderr, "Scanning %s ...\n", disk->Name.c_str());
+  std::fprintf(stderr, "%s %s ...\n", deep ? "Deep scanning" : "Scanning", disk->Name.c_str());
   const TScanReport& scan = helper.ScanToEnd(index, [&] { return interrupt.Requested(); });
   if (!scan.Error.empty()) {
     std::fprintf(stderr, "restovo-cli: %s: %s\n", disk->Name.c_str(), scan.Error.c_str());

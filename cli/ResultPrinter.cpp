@@ -147,6 +147,8 @@ void PrintTree(std::FILE* out, const std::vector<const TFileInfo*>& items, const
   std::fprintf(out, "\n%s%" PRId64 " deleted file%s (%s) found on %s (%s).\n",
                summary.Stopped ? "Stopped early: " : "", files, files == 1 ? "" : "s",
                FormatFileSize(bytes).c_str(), summary.Volume.c_str(), summary.FileSystem.c_str());
+  if (summary.Deep)
+    std::fprintf(out, "Deep scan: %s of free space read.\n", FormatFileSize(static_cast<std::int64_t>(summary.DeepBytesRead)).c_str());
   if (summary.UnreadBytes > 0) {
     std::string why;
     if (summary.FailedReads > 0)
@@ -162,11 +164,11 @@ void PrintTree(std::FILE* out, const std::vector<const TFileInfo*>& items, const
 
 void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const TScanSummary& summary) {
   std::fprintf(out,
-               "{\n  \"volume\": %s,\n  \"file_system\": %s,\n  \"complete\": %s,\n  \"stopped\": %s,\n"
+               "{\n  \"volume\": %s,\n  \"file_system\": %s,\n  \"scan\": \"%s\",\n  \"complete\": %s,\n  \"stopped\": %s,\n"
                "  \"failed_reads\": %" PRIu64 ",\n  \"unreadable_bytes\": %" PRIu64
                ",\n  \"bytes_past_end\": %" PRIu64 ",\n  \"items\": [",
                JsonString(summary.Volume).c_str(), JsonString(summary.FileSystem).c_str(),
-               summary.Complete() ? "true" : "false", summary.Stopped ? "true" : "false", summary.FailedReads,
+               summary.Deep ? "deep" : "quick", summary.Complete() ? "true" : "false", summary.Stopped ? "true" : "false", summary.FailedReads,
                summary.UnreadBytes, summary.MissingTail);
   std::string line;
   bool first = true;

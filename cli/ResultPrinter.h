@@ -24,6 +24,8 @@ struct TScanSummary {
   std::uint64_t FailedReads = 0;  // reads of the volume that failed or came back short
   std::uint64_t UnreadBytes = 0;  // the bytes those reads did not deliver, and MissingTail
   std::uint64_t MissingTail = 0;  // the part of the volume past the end of its source
+  bool Deep = false;              // free space was read too
+  std::uint64_t DeepBytesRead = 0;
   // A scan is complete when it ran to its end and read everything it asked for.
   bool Complete() const { return !Stopped && UnreadBytes == 0; }
 };

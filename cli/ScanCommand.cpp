@@ -19,9 +19,10 @@ namespace restovo::cli {
 namespace {
 
 const char* const kScanUsage =
-    "Usage: restovo-cli scan SOURCE [--partition N] [--json]\n"
+    "Usage: restovo-cli scan SOURCE [--partition N] [--deep] [--json]\n"
     "  SOURCE          a disk image or a block device\n"
     "  --partition N   the partition to scan when SOURCE holds several volumes\n"
+    "  --deep          also read the free space for deleted folders the metadata lost\n"
     "  --json          print the found items as JSON\n";
 
 void DrawProgress(int percent, const std::string& volume) {
@@ -37,11 +38,13 @@ void DrawProgress(int percent, const std::string& volume) {
 int RunScan(const std::vector<std::string>& args) {
   std::string source;
   int partition = 0;
-  bool json = false;
+  bool json = false, deep = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--json") {
       json = true;
+    } else if (a == "--deep") {
+      deep = true;
     } else if (a == "--partition" && i + 1 < args.size()) {
       if (!ParsePartition("scan", args[++i], partition)) return exBadInput;
     } else if (!a.empty() && a[0] == '-') {
@@ -64,6 +67,7 @@ int RunScan(const std::vector<std::string>& args) {
   const int index = SelectDrive(helper, source, partition);
   if (index < 0) return exBadInput;
   const TDiskObject* disk = helper.Drive(index);
+  helper.SetDeepScan(deep);
 
   const bool showProgress = ::isatty(STDERR_FILENO) != 0;
   std::atomic<int> percent{-1};
@@ -89,6 +93,8 @@ int RunScan(const std::vector<std::string>& args) {
   summary.FailedReads = report.FailedReads;
   summary.UnreadBytes = report.UnreadBytes;
   summary.MissingTail = report.MissingTail;
+  summary.Deep = report.Deep;
+  summary.DeepBytesRead = report.DeepBytesRead;
   if (json) PrintJson(stdout, items, summary);
   else PrintTree(stdout, items, summary);
   if (report.Stopped) std::fprintf(stderr, "restovo-cli: the scan was stopped; the list above is partial\n");

@@ -134,6 +134,7 @@ void TDiskScaner::Scan() {
   Clear();
   Stop = false;
   FailedReads = UnreadBytes = MissingTail = 0;
+  DeepBytesRead = DeepBytesToRead = 0;
   FailureText.clear();
   Volume.ResetReadStats();
 }

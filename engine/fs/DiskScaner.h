@@ -88,6 +88,12 @@ class TDiskScaner {
   TProgressEvent OnProgress;
   std::atomic<bool> Stop{false};
   bool SkipEmptyFiles = true;
+  // A deep scan also reads the volume's free space for structures the live metadata no
+  // longer points at; set before Scan().
+  bool Deep = false;
+  // Bytes the last deep scan read of the volume, and of how many it meant to read.
+  std::uint64_t DeepBytesRead = 0;
+  std::uint64_t DeepBytesToRead = 0;
   // Whether a stopped scan still links what it found into a tree (the terminal prints
   // it). Off, a stop ends the scan at once: linking millions of records takes a while.
   bool KeepStoppedResults = true;

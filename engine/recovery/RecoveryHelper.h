@@ -97,6 +97,9 @@ class TRecoveryHelper {
   void SetThreaded(bool threaded) { RunThreaded = threaded; }
   // Handed to each scanner: whether a stopped scan keeps a tree of what it had found.
   void SetKeepStoppedResults(bool keep) { KeepStopped = keep; }
+  // Whether the next scans are deep: free space read for what the metadata lost.
+  void SetDeepScan(bool deep) { Deep = deep; }
+  bool DeepScan() const { return Deep; }
   bool KeepStoppedResults() const { return KeepStopped; }
   // The text of the last scan or restore error.
   const std::string& ErrorText() const { return LastError; }
@@ -139,6 +142,7 @@ class TRecoveryHelper {
   std::unique_ptr<TRestoreJob> RestoreJob;
   bool RunThreaded = true;
   bool KeepStopped = true;
+  bool Deep = false;
   std::string LastError;
   TThreadBridge* Bridge;
   TSystemPaths Paths;

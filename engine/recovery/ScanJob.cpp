@@ -60,6 +60,8 @@ void TScanJob::End(bool stopped, const std::string& error) {
     Result.UnreadBytes = scaner->UnreadBytes;
     Result.MissingTail = scaner->MissingTail;
     Result.Found = scaner->Items.size();
+    Result.DeepBytesRead = scaner->DeepBytesRead;
+    Result.DeepBytesToRead = scaner->DeepBytesToRead;
   }
   Result.Stopped = stopped;
   Result.Error = error;
@@ -80,6 +82,7 @@ void TScanJob::Run() {
     TDiskScaner* scaner = disk->Scaner.get();
     if (!scaner) return End(false, kNoDiskInfoText);
     scaner->KeepStoppedResults = Owner.KeepStoppedResults();
+    scaner->Deep = Result.Deep = Owner.DeepScan();
     scaner->SetStopSource(&StopFlag);
     // A volume that cannot be opened would scan as empty; say why instead.
     if (!scaner->Volume.IsValid())

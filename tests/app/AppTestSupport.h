@@ -92,4 +92,14 @@ struct TBoxWatcher {
   }
 };
 
+// The first node of a tree model, depth first, with this caption.
+inline QModelIndex FindNode(const QAbstractItemModel* model, const QString& caption, const QModelIndex& parent = {}) {
+  for (int r = 0; r < model->rowCount(parent); ++r) {
+    const QModelIndex i = model->index(r, 0, parent);
+    if (i.data().toString() == caption) return i;
+    if (const QModelIndex below = FindNode(model, caption, i); below.isValid()) return below;
+  }
+  return {};
+}
+
 }  // namespace restovo::test

@@ -71,15 +71,6 @@ QString MakeRecycleBinImage(const QTemporaryDir& dir) {
   return image;
 }
 
-QModelIndex FindNode(const QAbstractItemModel* model, const QString& caption, const QModelIndex& parent = {}) {
-  for (int r = 0; r < model->rowCount(parent); ++r) {
-    const QModelIndex i = model->index(r, 0, parent);
-    if (i.data().toString() == caption) return i;
-    if (const QModelIndex below = FindNode(model, caption, i); below.isValid()) return below;
-  }
-  return {};
-}
-
 QStringList Column(const TFileListModel* model, int column) {
   QStringList out;
   for (int r = 0; r < model->rowCount(); ++r) out << model->index(r, column).data().toString();
@@ -137,6 +128,35 @@ class ResultViewsTest : public QObject {
       QCOMPARE(static_cast<std::size_t>(list->rowCount()), item->Children->size());
       break;
     }
+  }
+
+  // "Deep Scan" finds the later clusters of a deleted folder tree that "Search" cannot, and
+  // shows them in the same tree; the progress dialog says which scan runs.
+  void DeepScanFillsTheSameTreeWithWhatTheQuickScanMissed() {
+    if (!QFile::exists(Fixture("fat32-deltree.img"))) QSKIP("the deep-scan fixtures are not built");
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QCOMPARE(w.OpenImage(Fixture("fat32-deltree.img")), 1);
+    auto tripFiles = [&] {
+      const QModelIndex trip = FindNode(w.FolderTree()->model(), QStringLiteral("Trip"));
+      if (!trip.isValid()) return -1;
+      w.FolderTree()->setCurrentIndex(trip);
+      return w.FileListModel()->rowCount();
+    };
+    w.btnsearchClick();
+    QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
+    const int quick = tripFiles();
+    QVERIFY(w.DeepScanButton()->isEnabled());
+    QTest::mouseClick(w.DeepScanButton(), Qt::LeftButton);
+    QVERIFY(w.RecoveryHelper()->DeepScan());
+    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
+    QCOMPARE(tripFiles(), 18);
+    QVERIFY(quick < 18);
+    QVERIFY(FindNode(w.FolderTree()->model(), QStringLiteral("Directory7")).isValid());
+    // "Search" is a quick scan again.
+    w.btnsearchClick();
+    QVERIFY(!w.RecoveryHelper()->DeepScan());
+    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
   }
 
   // A cut-short image (a copy that ended early, a card that gave out) still shows what

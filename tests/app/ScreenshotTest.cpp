@@ -102,6 +102,22 @@ class ScreenshotTest : public QObject {
     Shoot(QStringLiteral("13-truncated-image.png"));
   }
 
+  // A deep scan of a volume whose deleted folders lie spread over it.
+  void ADeepScan() {
+    if (!QFile::exists(Fixture("fat32-deltree.img"))) QSKIP("the deep-scan fixtures are not built");
+    SetLanguage(QStringLiteral("English"));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.OpenImage(Fixture("fat32-deltree.img")), 1);
+    w.btndeepscanClick();
+    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
+    const QModelIndex trip = FindNode(w.FolderTree()->model(), QStringLiteral("Trip"));
+    QVERIFY(trip.isValid());
+    w.FolderTree()->setCurrentIndex(trip);
+    Shoot(QStringLiteral("14-deep-scan.png"));
+  }
+
   void FilterPreviewAndRestore() {
     const QString demo = qEnvironmentVariable("RESTOVO_DEMO_IMAGE");
     if (!QFile::exists(demo)) QSKIP("the demo image is not built");

@@ -87,9 +87,13 @@ class FatTestVolume {
     PutU16(Bytes, at + 16, (44 << 9) | (6 << 5) | 30);  // 2024-06-30
     PutU16(Bytes, at + 18, (44 << 9) | (7 << 5) | 2);
   }
-  // The long-name entries for `name` (up to 13 units per entry), in disk order, at `at`;
-  // returns the position just after them.
-  std::uint64_t LongName(std::uint64_t at, const std::u16string& name, bool deleted = false) {
+  // The long-name entries for `name` (up to 13 units per entry), in disk order, at `at`,
+  // carrying the checksum of the short entry's raw name `short11` ("REPORT~1DOC", as it was
+  // before any deletion mark); returns the position just after them.
+  std::uint64_t LongName(std::uint64_t at, const std::u16string& name, const char* short11, bool deleted = false) {
+    std::uint8_t checksum = 0;
+    for (int i = 0; i < 11; ++i)
+      checksum = static_cast<std::uint8_t>(((checksum & 1) << 7) + (checksum >> 1) + static_cast<std::uint8_t>(short11[i]));
     const std::size_t parts = (name.size() + 12) / 13;
     for (std::size_t n = parts; n-- > 0;) {
       std::vector<char16_t> units(13, 0xFFFF);
@@ -100,6 +104,7 @@ class FatTestVolume {
       }
       Bytes[at] = std::byte(deleted ? 0xE5 : ((n + 1) | (n + 1 == parts ? 0x40 : 0)));
       Bytes[at + 11] = std::byte{0x0F};
+      Bytes[at + 13] = std::byte{checksum};
       for (int i = 0; i < 5; ++i) PutU16(Bytes, at + 1 + 2 * i, units[i]);
       for (int i = 0; i < 6; ++i) PutU16(Bytes, at + 14 + 2 * i, units[5 + i]);
       for (int i = 0; i < 2; ++i) PutU16(Bytes, at + 28 + 2 * i, units[11 + i]);

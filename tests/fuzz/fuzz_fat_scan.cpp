@@ -1,5 +1,5 @@
 // A whole FAT scan over arbitrary volume bytes: boot sector, allocation table, directory
-// entries and long names, with the scanner picked by what the boot sector says.
+// entries and long names, quick and deep, whatever the boot sector says the volume is.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -16,9 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   location.Memory = MakeMemoryDevice(std::move(bytes));
   TDiskObject disk("fuzz/", "fuzz", location);
   // Every FAT reader gets the bytes, whatever the boot sector claims to be.
-  for (const TFsKind kind : {fkFat12, fkFat16, fkFat32}) {
+  // The deep scan too: free clusters read for directory clusters and chained into folders.
+  const TFsKind kinds[] = {fkFat12, fkFat16, fkFat32, fkFat32};
+  for (std::size_t pass = 0; pass < 4; ++pass) {
+    const TFsKind kind = kinds[pass];
+    const bool deep = pass == 3;
     disk.FsKind = kind;
     auto scaner = CreateScaner(&disk);
+    scaner->Deep = deep;
     scaner->Scan();
     for (TFileInfo* item : scaner->Items) {
       auto* entry = static_cast<TFatEntryInfo*>(item->FsData.get());

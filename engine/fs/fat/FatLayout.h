@@ -21,7 +21,14 @@ inline constexpr std::size_t kWrittenDate = 0x18;  // u16
 inline constexpr std::size_t kClusterLow = 0x1A;   // u16
 inline constexpr std::size_t kSize = 0x1C;         // u32
 
-// Long-name entry: 13 UTF-16 units in three pieces.
+// Long-name entry: 13 UTF-16 units in three pieces, after its place in the run and
+// before the checksum of the short entry it belongs to.
+inline constexpr std::size_t kLongSequence = 0x00;  // u8: 1 for the first part; 0x40 marks the last
+inline constexpr std::size_t kLongType = 0x0C;      // u8: always 0
+inline constexpr std::size_t kLongChecksum = 0x0D;  // u8
+inline constexpr std::size_t kLongCluster = 0x1A;   // u16: always 0
+inline constexpr std::uint8_t kLongLastPart = 0x40;
+inline constexpr std::uint8_t kLongMaxParts = 20;   // 255 characters
 inline constexpr std::size_t kLongPart1 = 0x01;  // 5 units
 inline constexpr std::size_t kLongPart2 = 0x0E;  // 6 units
 inline constexpr std::size_t kLongPart3 = 0x1C;  // 2 units

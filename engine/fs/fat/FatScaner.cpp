@@ -84,6 +84,66 @@ std::string AssembleLongName(const std::vector<std::array<std::byte, 32>>& entri
   return Utf16ToUtf8(text);
 }
 
+TLongNameFit FitLongName(const std::vector<std::array<std::byte, 32>>& entries, TBytes shortEntry,
+                         std::uint8_t* firstByte) {
+  if (entries.empty() || entries.size() > fat::kLongMaxParts) return TLongNameFit::None;
+  const std::uint8_t checksum = ReadU8(TBytes(entries.front()), fat::kLongChecksum);
+  for (const auto& raw : entries)
+    if (ReadU8(TBytes(raw), fat::kLongChecksum) != checksum) return TLongNameFit::None;
+  std::array<std::byte, fat::kNameBytes> name{};
+  std::copy_n(shortEntry.begin(), std::min(shortEntry.size(), name.size()), name.begin());
+  const bool deleted = ReadU8(shortEntry, fat::kName) == fat::kDeleted;
+  if (deleted) {
+    // The checksum runs the first byte through a bijection: exactly one value fits.
+    bool found = false;
+    for (unsigned b = 1; b < 256 && !found; ++b) {
+      name[0] = std::byte(b);
+      found = ShortNameChecksum(name) == checksum;
+    }
+    const std::uint8_t b = std::to_integer<std::uint8_t>(name[0]);
+    if (!found || b == fat::kDeleted || b <= 0x20 || (b >= 'a' && b <= 'z')) return TLongNameFit::None;
+    if (firstByte) *firstByte = b;
+  } else if (ShortNameChecksum(name) != checksum) {
+    return TLongNameFit::None;
+  }
+  const TBytes last(entries.front());  // the name's last part comes first on disk
+  const std::uint8_t sequence = ReadU8(last, fat::kLongSequence);
+  if (sequence != fat::kDeleted) {
+    // A live run numbers its parts from the last (marked) down to 1.
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::uint8_t want = static_cast<std::uint8_t>(entries.size() - i) | (i == 0 ? fat::kLongLastPart : 0);
+      if (ReadU8(TBytes(entries[i]), fat::kLongSequence) != want) return TLongNameFit::Partial;
+    }
+    return TLongNameFit::Whole;
+  }
+  // A deleted run lost its numbers: its last part ends the name (a terminator, or exactly
+  // full), and a short name's extension ends the long one unless the name says otherwise.
+  bool terminated = false;
+  for (std::size_t at : {fat::kLongPart1, fat::kLongPart2, fat::kLongPart3}) {
+    const std::size_t units = at == fat::kLongPart1 ? 5 : at == fat::kLongPart2 ? 6 : 2;
+    for (std::size_t i = 0; i < units && !terminated; ++i) terminated = ReadU16(last, at + 2 * i) == 0;
+  }
+  if (terminated) return TLongNameFit::Whole;
+  std::string ext;
+  for (std::size_t i = 8; i < 11; ++i) {
+    const std::uint8_t b = ReadU8(shortEntry, i);
+    if (b != ' ') ext.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b));
+  }
+  if (ext.empty()) return TLongNameFit::Whole;
+  // The short extension is the long one's start, upper-cased, with what 8.3 names cannot
+  // hold replaced: ".docx" gives "DOC".
+  const std::string longName = AssembleLongName(entries);
+  const std::size_t dot = longName.rfind('.');
+  if (dot == std::string::npos || longName.size() - dot - 1 < ext.size()) return TLongNameFit::Partial;
+  for (std::size_t i = 0; i < ext.size(); ++i) {
+    const char c = longName[dot + 1 + i];
+    const char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    const bool plain = (lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9');
+    if (plain && lower != ext[i]) return TLongNameFit::Partial;
+  }
+  return TLongNameFit::Whole;
+}
+
 FILETIME DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time) {
   TDateTime local;
   local.Year = 1980 + (date >> 9);
@@ -316,6 +376,14 @@ void TFatScaner::BuildFolderChain(TFileInfo* folder) {
   const auto maxClusters = static_cast<std::int64_t>(MaxFolderClusters());
   if (entry.Deleted) {
     if (folder->Size <= 0) folder->Size = ClusterSize;
+    // A chain the deep pass put together from the folder's own clusters beats a guess.
+    const auto found = FoundFolders.find(entry.FirstCluster);
+    if (found != FoundFolders.end() && found->second.Parent != kNoParent) {
+      entry.Clusters = found->second.Clusters;
+      found->second.Reached = true;
+      dir->ChainFound = true;
+      return;
+    }
     // Guessed clusters stop at the end of the volume and at the largest folder there can be
     // (a size field on a folder entry is garbage).
     const std::int64_t n = std::min({(folder->Size + ClusterSize - 1) / ClusterSize,
@@ -411,7 +479,10 @@ void TFatScaner::ReportProgress(std::int64_t folder, std::int64_t folders, std::
   // Each root-level folder is a thousandth-divided step, split by its own subfolders, so
   // a card with one folder at the top still shows movement.
   const std::int64_t within = parts > 0 ? part * 1000 / parts : 0;
-  OnProgress(this, folders * 1000, folder * 1000 + within);
+  if (!Deep) return OnProgress(this, folders * 1000, folder * 1000 + within);
+  // After a deep pass the walk is the last stretch of the bar.
+  const std::int64_t walked = (folder * 1000 + within) * (kProgressScale - kDeepShare) / (folders * 1000);
+  OnProgress(this, kProgressScale, kDeepShare + walked);
 }
 
 void TFatScaner::Scan() {
@@ -428,8 +499,11 @@ void TFatScaner::Scan() {
       Fail("The file allocation table cannot be read");
       return;
     }
+    if (Deep) RunDeepPass();
     BuildRootFolder();
     RootItem = Folders[static_cast<std::size_t>(RootIndex)];
+    FolderByCluster[0] = RootItem;
+    if (Boot.Fat.RootCluster != 0) FolderByCluster[Boot.Fat.RootCluster] = RootItem;
     WalkFolder(RootItem, nullptr);
     const auto count = static_cast<std::int64_t>(Folders.size());
     for (std::int64_t i = RootIndex + 1; i < count; ++i) {
@@ -441,11 +515,132 @@ void TFatScaner::Scan() {
       BuildFolderChain(p);
       WalkTree(p, i - RootIndex - 1, count - RootIndex - 1);
     }
+    if (Deep && (!StopRequested() || KeepStoppedResults)) AttachUnreachedFolders();
   } catch (const std::bad_alloc&) {
     Fail("There is not enough memory to scan this volume");
   }
   Folders.clear();
+  FoundFolders.clear();
+  FoundOrder.clear();
+  FolderByCluster.clear();
   ClusterBuf = {};
+}
+
+void TFatScaner::RunDeepPass() {
+  // The clusters no live file holds now: deleted folders and files lie there.
+  const std::vector<TByteRange> ranges =
+      RangesOfUnits(2, DataClusterCount, static_cast<std::uint64_t>(DataOffset), ClusterSize,
+                    [this](std::uint64_t k) { return IsClusterFree(static_cast<std::uint32_t>(k)); });
+  TFatDirectoryDetector directories(static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1);
+  TDeepPass pass(Volume, ClusterSize);
+  pass.AddDetector(&directories);
+  pass.StopRequested = [this] { return StopRequested(); };
+  pass.OnProgress = [this](std::uint64_t done, std::uint64_t total) {
+    if (OnProgress && total > 0)
+      OnProgress(this, kProgressScale, static_cast<std::int64_t>(done * kDeepShare / total));
+  };
+  const TDeepPassReport report = pass.Run(ranges);
+  DeepBytesRead = report.BytesRead;
+  DeepBytesToRead = report.BytesToRead;
+  ChainFoundClusters(directories.Found());
+}
+
+void TFatScaner::ChainFoundClusters(const std::vector<TFatDirectoryDetector::TFound>& found) {
+  // A folder's first cluster starts with "." and ".."; a later one was taken from the free
+  // clusters when the folder filled up, after the data of the files listed before it. So a
+  // later cluster goes to a folder whose last cluster is full and lies before it: the one
+  // whose long-name run it finishes; else the one whose files' data ends nearest before it;
+  // else the nearest such folder.
+  std::vector<std::uint32_t> open;  // folders that go on, by the position of their last cluster
+  const std::uint64_t maxClusters = MaxFolderClusters();
+  auto extend = [&](std::uint32_t key, const TFatDirectoryDetector::TFound& c) {
+    TFoundFolder& f = FoundFolders[key];
+    f.Clusters.push_back(ClusterOffset(c.Cluster));
+    f.TailOpen = c.Shape.TailOpen;
+    f.TailChecksum = c.Shape.TailChecksum;
+    f.MaxFirstCluster = std::max(f.MaxFirstCluster, c.Shape.MaxFirstCluster);
+    if (!c.Shape.Ended && f.Clusters.size() < maxClusters) open.push_back(key);
+  };
+  auto start = [&](std::uint32_t key, std::uint32_t parent, const TFatDirectoryDetector::TFound& c) {
+    FoundFolders[key].Parent = parent;
+    FoundOrder.push_back(key);
+    extend(key, c);
+  };
+  for (const TFatDirectoryDetector::TFound& c : found) {
+    if (StopRequested()) return;
+    if (c.Shape.HasDots) {
+      // A "." naming another cluster is a copy, or from a layout this volume no longer has.
+      if (c.Shape.Self == c.Cluster && !FoundFolders.count(c.Cluster)) start(c.Cluster, c.Shape.Parent, c);
+      continue;
+    }
+    std::size_t pick = open.size(), nearestData = open.size();
+    std::uint32_t bestData = 0;
+    for (std::size_t i = open.size(); i-- > 0;) {
+      const TFoundFolder& f = FoundFolders[open[i]];
+      if (f.TailOpen && ((c.Shape.HeadIsLong && f.TailChecksum == c.Shape.HeadChecksum) ||
+                         (c.Shape.HeadIsShort && f.TailChecksum == c.Shape.HeadShortChecksum))) {
+        pick = i;
+        break;
+      }
+      if (f.MaxFirstCluster != 0 && f.MaxFirstCluster < c.Cluster && f.MaxFirstCluster > bestData) {
+        bestData = f.MaxFirstCluster;
+        nearestData = i;
+      }
+    }
+    if (pick == open.size()) pick = nearestData;
+    if (pick == open.size() && !open.empty()) pick = open.size() - 1;
+    if (pick == open.size()) {
+      // No folder to carry on: its entries are listed under a folder of their own.
+      start(c.Cluster, kNoParent, c);
+      continue;
+    }
+    const std::uint32_t key = open[pick];
+    open.erase(open.begin() + static_cast<std::ptrdiff_t>(pick));
+    extend(key, c);
+  }
+}
+
+void TFatScaner::AttachUnreachedFolders() {
+  // Folders the walk did not reach: their entry is gone, or lies in a folder that is. Each
+  // goes under its parent where that was walked, else under the root, as "Directory" and
+  // its first cluster; what it lists is walked as any deleted folder's.
+  for (std::size_t n = 0; n < FoundOrder.size(); ++n) {
+    if (StopRequested()) return;
+    std::uint32_t top = FoundOrder[n];
+    if (FoundFolders[top].Reached) continue;
+    // The highest unreached ancestor the ".." links lead to, so that the tree below it
+    // keeps its names.
+    std::unordered_set<std::uint32_t> seen{top};
+    for (;;) {
+      const std::uint32_t parent = FoundFolders[top].Parent;
+      const auto it = FoundFolders.find(parent);
+      if (parent == kNoParent || it == FoundFolders.end() || it->second.Reached || !seen.insert(parent).second) break;
+      top = parent;
+    }
+    const TFoundFolder& f = FoundFolders[top];
+    const auto under = f.Parent == kNoParent ? FolderByCluster.end() : FolderByCluster.find(f.Parent);
+    TFileInfo* r = NewRecord();
+    r->Name = "Directory" + std::to_string(top);
+    r->IsFolder = true;
+    r->Attributes = fat::kAttrFolder;
+    r->Parent = under != FolderByCluster.end() ? under->second : RootItem;
+    auto dir = std::make_unique<TFatDirInfo>();
+    dir->Entry.IsFolder = true;
+    dir->Entry.Deleted = true;
+    dir->Entry.FirstCluster = top;
+    dir->Entry.ParentDir = r->Parent;
+    r->FsData = std::move(dir);
+    if (f.Parent == kNoParent) {
+      // A run of later clusters of a folder whose start is gone: its chain is what was found.
+      auto* d = static_cast<TFatDirInfo*>(r->FsData.get());
+      d->Entry.Clusters = f.Clusters;
+      d->ChainFound = true;
+      FoundFolders[top].Reached = true;
+    } else {
+      BuildFolderChain(r);
+    }
+    WalkTree(r, 0, 1);
+  }
 }
 
 void TFatScaner::WalkTree(TFileInfo* top, std::int64_t index, std::int64_t count) {
@@ -491,7 +686,8 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
                                                        : !dir->Entry.Deleted;
   }
   std::vector<std::array<std::byte, 32>> longName;
-  const bool guessed = !rootVariant && !folder->InUse;
+  const bool guessed = !rootVariant && !folder->InUse && !dir->ChainFound;
+  FolderByCluster.emplace(rootVariant ? 0 : dir->Entry.FirstCluster, folder);
   for (std::size_t index = 0; index < clusters.size(); ++index) {
     const std::int64_t offset = clusters[index];
     if (StopRequested()) break;
@@ -528,12 +724,8 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
       }
       TWorkEntry work;
       work.Entry.Deleted = ReadU8(e, fat::kName) == fat::kDeleted;
-      if (!longName.empty()) work.Name = AssembleLongName(longName);
-      longName.clear();
-      if (work.Name.empty()) {
-        work.Name = ShortEntryName(e, work.Entry.Deleted);
-        if (work.Name == "." || work.Name == "..") continue;
-      }
+      work.Name = EntryName(e, work.Entry.Deleted, longName);
+      if (work.Name == "." || work.Name == "..") continue;
       work.Attributes = ReadU8(e, fat::kAttributes);
       work.Size = ReadU32(e, fat::kSize);
       work.CreationTime = DosDateTimeToFileTime(ReadU16(e, fat::kCreatedDate), ReadU16(e, fat::kCreatedTime));
@@ -550,6 +742,20 @@ void TFatScaner::WalkFolder(TFileInfo* folder, TFileItems* subFolders) {
       clusters.push_back(offset + ClusterSize);
     }
   }
+}
+
+std::string TFatScaner::EntryName(TBytes e, bool deleted, std::vector<std::array<std::byte, 32>>& longName) {
+  std::uint8_t first = 0;
+  const TLongNameFit fit = longName.empty() ? TLongNameFit::None : FitLongName(longName, e, &first);
+  std::string name = fit == TLongNameFit::Whole ? AssembleLongName(longName) : std::string();
+  longName.clear();
+  if (!name.empty()) return name;
+  if (!deleted || first == 0) return ShortEntryName(e, deleted);
+  // The run's checksum gave back the first character the deletion took.
+  std::array<std::byte, fat::kEntryBytes> copy{};
+  std::copy_n(e.begin(), std::min(e.size(), copy.size()), copy.begin());
+  copy[0] = std::byte(first);
+  return ShortEntryName(copy, false);
 }
 
 bool TFatScaner::FollowsAsFolderCluster(std::int64_t offset) {

@@ -12,6 +12,7 @@
 
 #include "io/ByteOrder.h"
 #include "fs/DiskScaner.h"
+#include "fs/fat/FatDirectoryDetector.h"
 #include "volume/BootSector.h"
 
 namespace restovo {
@@ -30,6 +31,7 @@ struct TFatEntryInfo : TFsRecord {
 struct TFatDirInfo : TFsRecord {
   std::vector<std::int32_t> FileIndexes;
   bool Pending = true;  // no deleted file has been found in it or below it yet
+  bool ChainFound = false;  // its clusters were found by their contents, not guessed
   TFatEntryInfo Entry;  // the folder's own entry; Clusters are its clusters
 };
 
@@ -47,6 +49,13 @@ enum TFatParseStatus : std::int32_t {
 std::string ShortEntryName(TBytes entry, bool deleted);
 // A long name from its entries in disk order (the last part of the name comes first).
 std::string AssembleLongName(const std::vector<std::array<std::byte, 32>>& entries);
+// Whether a long-name run (in disk order) belongs whole to the short entry after it: the
+// checksums match (for a deleted entry, for the first name byte the checksum gives, which
+// is then put in *firstByte) and no part of the name is missing. A run whose checksum fits
+// but which lost its first parts is Partial: the short name is the truer one.
+enum class TLongNameFit : std::uint8_t { None, Partial, Whole };
+TLongNameFit FitLongName(const std::vector<std::array<std::byte, 32>>& entries, TBytes shortEntry,
+                         std::uint8_t* firstByte);
 // DOS date and time (local) to UTC; 0 for an invalid date.
 FILETIME DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time);
 
@@ -135,6 +144,26 @@ class TFatScaner : public TDiskScaner {
   void AddFileRecord(const TWorkEntry& work);
   void ReportProgress(std::int64_t folder, std::int64_t folders, std::int64_t part, std::int64_t parts);
 
+  // The deep scan's parts: the free clusters read for directory clusters, these chained into
+  // folders, and the folders no walk reached put in the tree after it.
+  struct TFoundFolder {
+    TClusChain Clusters;
+    std::uint32_t Parent = 0;  // the ".." cluster; kNoParent for a run of clusters without "."
+    bool Reached = false;      // walked as part of the tree
+    bool TailOpen = false;     // its last cluster ends inside a long-name run
+    std::uint8_t TailChecksum = 0;
+    std::uint32_t MaxFirstCluster = 0;  // the highest first cluster its entries name
+  };
+  static constexpr std::uint32_t kNoParent = 0xFFFFFFFFu;
+  // A deep scan's progress: the pass is most of it, the walk the rest.
+  static constexpr std::int64_t kProgressScale = 100000;
+  static constexpr std::int64_t kDeepShare = 95000;
+  void RunDeepPass();
+  void ChainFoundClusters(const std::vector<TFatDirectoryDetector::TFound>& found);
+  void AttachUnreachedFolders();
+  // The name, for a deleted entry, after the long-name run before it (emptied).
+  std::string EntryName(TBytes entry, bool deleted, std::vector<std::array<std::byte, 32>>& longName);
+
   std::uint64_t FatOffset = 0;  // volume offset of the table that is read
   std::vector<std::byte> FatWindow;
   std::uint64_t FatWindowStart = 0;
@@ -144,6 +173,9 @@ class TFatScaner : public TDiskScaner {
   // Folder clusters walked so far (first cluster → walked as a live folder), so that a
   // deleted folder pointing back at an ancestor cannot loop.
   std::unordered_map<std::uint32_t, bool> WalkedFolders;
+  std::unordered_map<std::uint32_t, TFoundFolder> FoundFolders;  // by first cluster
+  std::vector<std::uint32_t> FoundOrder;                        // first clusters, in volume order
+  std::unordered_map<std::uint32_t, TFileInfo*> FolderByCluster;  // walked folders; 0 is the root
 };
 
 class TFat12Scaner : public TFatScaner {

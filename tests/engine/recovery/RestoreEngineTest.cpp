@@ -47,7 +47,7 @@ struct Fixture {
       at += 32;
     };
     file("ABIG    BIN", 100, 10000);
-    at = V.LongName(at, u"a?b.txt", true);  // a name no file may carry here
+    at = V.LongName(at, u"a?b.txt", "A_B~1   TXT", true);  // a name no file may carry here
     file("A_B~1   TXT", 110, 50);
     file("AZERO   TXT", 0, 0);
     file("ARO     TXT", 120, 300, 0x21);  // read-only

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "BadSectorDevice.h"
 #include "FatTestVolume.h"
 #include "TestSupport.h"
 
@@ -53,12 +54,12 @@ TEST(FatEntries, ShortNames) {
 TEST(FatEntries, LongNamesAreAssembledLastPartFirst) {
   FatTestVolume v("-F 16 -s 2", 8000);
   const std::u16string name = u"Report 2017 – final version.docx";  // 32 units, 3 entries
-  v.LongName(0, name, true);
+  v.LongName(0, name, "REPORT~1DOC", true);
   std::vector<std::array<std::byte, 32>> entries(3);
   for (int i = 0; i < 3; ++i) std::memcpy(entries[i].data(), v.Bytes.data() + 32 * i, 32);
   EXPECT_EQ(AssembleLongName(entries), Utf16ToUtf8(name));
   // A name that fills its last entry exactly has neither terminator nor padding.
-  v.LongName(0, u"exactly13char");
+  v.LongName(0, u"exactly13char", "EXACTL~1   ");
   entries.resize(1);
   std::memcpy(entries[0].data(), v.Bytes.data(), 32);
   EXPECT_EQ(AssembleLongName(entries), "exactly13char");
@@ -286,29 +287,6 @@ const TFileInfo* Find(const TDiskScaner& s, const std::string& name) {
   return nullptr;
 }
 
-// Volume bytes whose reads fail where they touch a bad stretch, as a disk with bad sectors
-// does: the bytes before it are delivered, a read that starts in it gets -1.
-class TBadSectorDevice final : public TVolumeDevice {
- public:
-  TBadSectorDevice(std::vector<std::byte> bytes, std::vector<std::pair<std::uint64_t, std::uint64_t>> bad)
-      : Bytes(std::move(bytes)), Bad(std::move(bad)) {}
-  std::int64_t ReadAt(void* buffer, std::size_t count, std::uint64_t offset) override {
-    if (offset >= Bytes.size()) return 0;
-    std::uint64_t end = std::min<std::uint64_t>(offset + count, Bytes.size());
-    for (const auto& [from, to] : Bad) {
-      if (offset >= from && offset < to) return -1;
-      if (from > offset && from < end) end = from;
-    }
-    std::memcpy(buffer, Bytes.data() + offset, end - offset);
-    return static_cast<std::int64_t>(end - offset);
-  }
-  std::uint64_t Size() const override { return Bytes.size(); }
-
- private:
-  std::vector<std::byte> Bytes;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> Bad;
-};
-
 std::unique_ptr<TDiskObject> DiskWithBadSectors(const FatTestVolume& v, std::vector<std::pair<std::uint64_t, std::uint64_t>> bad) {
   TVolumeLocation loc;
   loc.Memory = std::make_shared<TBadSectorDevice>(v.Bytes, std::move(bad));
@@ -397,7 +375,7 @@ TEST(FatScan, DeletedEntriesOfAllKinds) {
   ScopedTimeZone tz("UTC0");
   FatTestVolume v("-F 16 -s 2", 8000);  // 1 KiB clusters
   std::uint64_t at = v.RootOffset();
-  at = v.LongName(at, u"Report 2017.docx", true);
+  at = v.LongName(at, u"Report 2017.docx", "REPORT~1DOC", true);
   v.Entry(at, "REPORT~1DOC", 0x20, 10, 1500, true);
   v.Entry(at += 32, "ABC     TXT", 0x20, 12, 100, true);
   v.Entry(at += 32, "NOATTR  TXT", 0x00, 13, 100, true);
@@ -455,7 +433,7 @@ TEST(FatScan, LongNameRunGoesOnInTheNextCluster) {
   // Two long-name entries at the end of cluster 50, the third and the short entry in 51.
   const std::uint64_t end50 = v.ClusterOffset(50) + 512 - 64;
   FatTestVolume scratch = v;
-  scratch.LongName(0, u"Long name across clusters.txt", true);
+  scratch.LongName(0, u"Long name across clusters.txt", "ALONGN~1TXT", true);
   std::memcpy(v.Bytes.data() + end50, scratch.Bytes.data(), 64);
   std::memcpy(v.Bytes.data() + v.ClusterOffset(51), scratch.Bytes.data() + 64, 32);
   v.Entry(v.ClusterOffset(51) + 32, "ALONGN~1TXT", 0x20, 60, 10, true);

@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""The deep scan of restovo-cli on volumes where the live metadata lost deleted folders:
+folder trees deleted with mdeltree whose clusters lie apart, a folder whose entry was
+overwritten, a long name partly overwritten, and a quick-formatted card."""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from cli_support import fixture, sha256
+
+CLI = os.environ.get("RESTOVO_CLI", "restovo-cli")
+ENV = dict(os.environ, TZ="UTC")
+
+
+def manifest(name):
+    with open(fixture(name + ".manifest.tsv")) as f:
+        rows = [line.rstrip("\n").split("\t") for line in f if line.strip()]
+    return [(path, int(size), digest, status) for path, size, digest, kind, status in rows if kind == "file"]
+
+
+def scan(image, *options):
+    r = subprocess.run([CLI, "scan", image, "--json", *options], capture_output=True, text=True, env=ENV)
+    if r.returncode != 0:
+        raise AssertionError(r.stderr)
+    return json.loads(r.stdout)
+
+
+def restore(image, out, *options):
+    r = subprocess.run([CLI, "restore", image, "--to", out, *options], capture_output=True, text=True, env=ENV)
+    if r.returncode != 0:
+        raise AssertionError(r.stderr)
+    restored = {}
+    for top, _, files in os.walk(out):
+        for name in files:
+            path = os.path.join(top, name)
+            restored["/" + os.path.relpath(path, out)] = sha256(path)
+    return restored
+
+
+def tail(path, depth):
+    return "/".join(path.split("/")[-depth:])
+
+
+class DeletedTrees(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.image = fixture("fat32-deltree.img")
+        cls.files = manifest("fat32-deltree")
+        with tempfile.TemporaryDirectory() as quick, tempfile.TemporaryDirectory() as deep:
+            cls.quick = restore(cls.image, quick)
+            cls.deep = restore(cls.image, deep, "--deep")
+
+    def test_every_file_of_a_deleted_tree_comes_back_at_its_path(self):
+        # The tree's later folder clusters lie after the files written between them; a
+        # scan that guesses them from the first cluster misses what they list.
+        trees = [(p, d) for p, _, d, status in self.files if status == "deleted" and p.startswith("/Photos/")]
+        self.assertGreater(len(trees), 15)
+        for path, digest in trees:
+            self.assertEqual(self.deep.get(path), digest, path)
+        missed = [p for p, d in trees if self.quick.get(p) != d]
+        self.assertTrue(missed, "the quick scan was expected to miss the later clusters")
+
+    def test_a_folder_whose_entry_is_gone_is_found_by_its_contents_under_its_parent(self):
+        orphans = [(p, d) for p, _, d, status in self.files if status == "deleted-orphan"]
+        self.assertEqual(len(orphans), 9)
+        under_work = {tail(p, 1): d for p, d in self.deep.items() if p.startswith("/Work/Directory")}
+        for path, digest in orphans:
+            self.assertEqual(under_work.get(tail(path, 1)), digest, path)
+            self.assertNotIn(tail(path, 1), {tail(p, 1) for p in self.quick})
+
+    def test_a_partly_overwritten_long_name_gives_the_short_name_whole(self):
+        (path, _, digest, _), = [f for f in self.files if f[3] == "deleted-partname"]
+        for restored in (self.quick, self.deep):
+            self.assertEqual(restored.get("/Keep/STATEM~1.JPG"), digest)
+            self.assertFalse([p for p in restored if p.startswith("/Keep/statement")], restored)
+
+    def test_nothing_is_listed_twice_and_the_json_says_deep(self):
+        result = scan(self.image, "--deep")
+        self.assertEqual(result["scan"], "deep")
+        paths = [item["path"] for item in result["items"]]
+        self.assertEqual(len(paths), len(set(paths)))
+        self.assertEqual(scan(self.image)["scan"], "quick")
+
+
+class FormattedCard(unittest.TestCase):
+    def test_the_files_from_before_the_format_come_back_in_their_folders(self):
+        image = fixture("fat32-formatted.img")
+        files = manifest("fat32-formatted")
+        self.assertFalse(scan(image)["items"], "the quick scan of a fresh format lists nothing")
+        with tempfile.TemporaryDirectory() as out:
+            deep = restore(image, out, "--deep")
+        # The old root is gone with the format: its folders are named after their first
+        # cluster, and everything below keeps its names.
+        below_top = {tail(p, len(p.split("/")) - 2): d for p, d in deep.items()}
+        for path, _, digest, status in files:
+            self.assertEqual(status, "formatted")
+            self.assertEqual(below_top.get(tail(path, len(path.split("/")) - 2)), digest, path)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
