@@ -5,6 +5,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "fs/SharedClusters.h"
 #include "fs/fat/FatLayout.h"
 #include "volume/BootSectorLayout.h"
 
@@ -346,24 +347,53 @@ void TFatScaner::BuildFileChain(TFatEntryInfo& entry, std::int64_t size) {
   if (!IsDataCluster(entry.FirstCluster) || ClusterSize == 0) return;
   try {
     if (entry.Deleted) {
-      // The file's clusters were free when it was written; where other files' clusters
-      // are in use now between them, the file went on after those, so they are skipped.
-      // The first cluster is the file's own whatever the table says now.
-      // A size field is not trusted to size anything: the chain ends with the volume.
       const std::int64_t n = std::min<std::int64_t>((size + ClusterSize - 1) / ClusterSize, DataClusterCount);
       entry.Clusters.reserve(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
-      std::uint64_t k = entry.FirstCluster;
-      for (std::int64_t i = 0; i < n; ++i, ++k) {
-        while (i > 0 && IsDataCluster(k) && !IsClusterFree(static_cast<std::uint32_t>(k))) ++k;
-        if (!IsDataCluster(k)) break;
-        entry.Clusters.push_back(DataOffset + static_cast<std::int64_t>(k - 2) * ClusterSize);
-      }
+      ForEachDeletedRun(entry.FirstCluster, size, [&](std::uint32_t from, std::uint32_t to) {
+        for (std::uint32_t k = from; k < to; ++k) entry.Clusters.push_back(ClusterOffset(k));
+      });
     } else {
       entry.Clusters = FollowChain(entry.FirstCluster, false);
     }
   } catch (const std::bad_alloc&) {
     ParseStatus = psNoMemory;
   }
+}
+
+void TFatScaner::ForEachDeletedRun(std::uint32_t first, std::int64_t size,
+                                   const std::function<void(std::uint32_t, std::uint32_t)>& run) {
+  if (!IsDataCluster(first) || ClusterSize == 0) return;
+  // The file's clusters were free when it was written; where other files' clusters are in
+  // use now between them, the file went on after those, so they are skipped. The first
+  // cluster is the file's own whatever the table says now. A size field is not trusted to
+  // size anything: the chain ends with the volume.
+  const std::int64_t n = std::min<std::int64_t>((size + ClusterSize - 1) / ClusterSize, DataClusterCount);
+  std::uint64_t k = first, from = first;
+  for (std::int64_t i = 0; i < n; ++i, ++k) {
+    if (i > 0 && IsDataCluster(k) && !IsClusterFree(static_cast<std::uint32_t>(k))) {
+      if (k > from) run(static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(k));
+      while (IsDataCluster(k) && !IsClusterFree(static_cast<std::uint32_t>(k))) ++k;
+      from = k;
+    }
+    if (!IsDataCluster(k)) break;
+  }
+  if (k > from && IsDataCluster(from)) run(static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(std::min<std::uint64_t>(k, std::uint64_t{DataClusterCount} + 2)));
+}
+
+void TFatScaner::RateSharedClusters() {
+  std::vector<TClaimRun> runs;
+  for (std::size_t i = 0; i < Items.size(); ++i) {
+    const TFileInfo* item = Items[i];
+    const auto* entry = item->IsFolder ? nullptr : static_cast<const TFatEntryInfo*>(item->FsData.get());
+    if (!entry || !entry->Deleted || item->Size <= 0) continue;
+    ForEachDeletedRun(entry->FirstCluster, item->Size, [&](std::uint32_t from, std::uint32_t to) {
+      runs.push_back({from, to, static_cast<std::uint32_t>(i)});
+    });
+    if (i % 4096 == 0 && StopRequested()) return;
+  }
+  const std::vector<bool> shared = FindSharedOwners(std::move(runs), Items.size());
+  for (std::size_t i = 0; i < Items.size(); ++i)
+    if (shared[i] && Items[i]->State == rsGood) Items[i]->State = rsPoor;
 }
 
 void TFatScaner::BuildFolderChain(TFileInfo* folder) {
@@ -516,6 +546,7 @@ void TFatScaner::Scan() {
       WalkTree(p, i - RootIndex - 1, count - RootIndex - 1);
     }
     if (Deep && (!StopRequested() || KeepStoppedResults)) AttachUnreachedFolders();
+    if (!StopRequested()) RateSharedClusters();
   } catch (const std::bad_alloc&) {
     Fail("There is not enough memory to scan this volume");
   }

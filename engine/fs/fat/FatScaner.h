@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -81,6 +82,11 @@ class TFatScaner : public TDiskScaner {
     return DataOffset + static_cast<std::int64_t>(cluster - 2) * ClusterSize;
   }
   void BuildFileChain(TFatEntryInfo& entry, std::int64_t size);
+  // The clusters a deleted file's data lies in, as runs [from, to) of cluster numbers: from
+  // its first cluster on, passing over clusters that live files hold now, never past the
+  // volume's end, however large the size field.
+  void ForEachDeletedRun(std::uint32_t first, std::int64_t size,
+                         const std::function<void(std::uint32_t from, std::uint32_t to)>& run);
   void BuildFolderChain(TFileInfo* folder);
   TRecoverState RateDeletedFile(const TFatEntryInfo& entry, std::int64_t size);
   bool IsValidEntry(TBytes entry);
@@ -161,6 +167,8 @@ class TFatScaner : public TDiskScaner {
   void RunDeepPass();
   void ChainFoundClusters(const std::vector<TFatDirectoryDetector::TFound>& found);
   void AttachUnreachedFolders();
+  // Deleted files whose clusters another deleted file claims too lose "Good".
+  void RateSharedClusters();
   // The name, for a deleted entry, after the long-name run before it (emptied).
   std::string EntryName(TBytes entry, bool deleted, std::vector<std::array<std::byte, 32>>& longName);
 

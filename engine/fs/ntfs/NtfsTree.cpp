@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 
+#include "fs/SharedClusters.h"
 #include "fs/ntfs/NtfsDataInfo.h"
 
 namespace restovo {
@@ -96,45 +97,21 @@ void ForEachRun(const TFileInfo* item, Fn&& fn) {
 
 void RateSharedClusters(const std::vector<TFileInfo*>& slots, std::int64_t totalBits) {
   if (slots.size() <= 16 || totalBits <= 0) return;
-  // Coverage changes at run boundaries; where two or more runs cover a cluster it is shared.
-  std::vector<std::pair<std::int64_t, int>> edges;
+  std::vector<TClaimRun> runs;
+  std::vector<bool> beyond(slots.size(), false);
   for (std::size_t i = 16; i < slots.size(); ++i) {
     if (!TakesPart(slots[i])) continue;
     ForEachRun(slots[i], [&](std::int64_t from, std::int64_t to) {
-      to = std::min(to, totalBits);
-      if (from >= to) return;
-      edges.push_back({from, +1});
-      edges.push_back({to, -1});
+      beyond[i] = beyond[i] || to > totalBits;
+      runs.push_back({from, std::min(to, totalBits), static_cast<std::uint32_t>(i)});
     });
   }
-  std::sort(edges.begin(), edges.end());
-  std::vector<std::pair<std::int64_t, std::int64_t>> shared;  // [from, to), sorted
-  int depth = 0;
-  for (std::size_t i = 0; i < edges.size();) {
-    const std::int64_t at = edges[i].first;
-    const bool wasShared = depth >= 2;
-    while (i < edges.size() && edges[i].first == at) depth += edges[i++].second;
-    if (!wasShared && depth >= 2) shared.push_back({at, at});
-    else if (wasShared && depth < 2) shared.back().second = at;
-  }
-  std::vector<std::pair<std::int64_t, int>>().swap(edges);
-
-  auto overlapsShared = [&](std::int64_t from, std::int64_t to) {
-    if (from >= to) return false;
-    auto it = std::upper_bound(shared.begin(), shared.end(), std::make_pair(from, INT64_MAX));
-    if (it != shared.begin() && std::prev(it)->second > from) return true;
-    return it != shared.end() && it->first < to;
-  };
+  const std::vector<bool> shared = FindSharedOwners(std::move(runs), slots.size());
   for (std::size_t i = 16; i < slots.size(); ++i) {
     TFileInfo* item = slots[i];
     if (!TakesPart(item)) continue;
-    bool beyond = false, sharesAny = false;
-    ForEachRun(item, [&](std::int64_t from, std::int64_t to) {
-      beyond |= to > totalBits;
-      sharesAny |= overlapsShared(from, std::min(to, totalBits));
-    });
-    if (beyond) item->State = rsLost;
-    else if (sharesAny && item->State == rsGood) item->State = rsPoor;
+    if (beyond[i]) item->State = rsLost;
+    else if (shared[i] && item->State == rsGood) item->State = rsPoor;
   }
 }
 

@@ -444,6 +444,32 @@ TEST(FatScan, LongNameRunGoesOnInTheNextCluster) {
   EXPECT_EQ(s->Items[0]->Name, "Long name across clusters.txt");
 }
 
+// Two deleted files whose clusters overlap cannot both hold their own bytes there: neither
+// stays "Good". The clusters are the ones a restore reads, passing over those live files
+// hold: a file that goes on after a live cluster claims the cluster behind it.
+TEST(FatScan, DeletedFilesClaimingTheSameClustersAreNotGood) {
+  FatTestVolume v("-F 16 -s 1", 8000);  // 512-byte clusters
+  std::uint64_t at = v.RootOffset();
+  v.Entry(at, "OLDER   JPG", 0x20, 10, 1500, true);            // 10, 11, 12
+  v.Entry(at += 32, "NEWER   JPG", 0x20, 12, 1500, true);      // 12, 13, 14
+  v.Entry(at += 32, "ALONE   JPG", 0x20, 30, 1500, true);      // 30, 31, 32
+  v.Entry(at += 32, "AROUND  JPG", 0x20, 40, 1000, true);      // 40, 42 (41 is live)
+  v.Entry(at += 32, "LIVE    BIN", 0x20, 41, 500);
+  v.Chain({41});
+  v.Entry(at += 32, "BEHIND  JPG", 0x20, 42, 500, true);       // 42
+  v.Entry(at += 32, "AFTER   JPG", 0x20, 43, 500, true);       // 43
+  const auto disk = v.Disk();
+  auto s = CreateScaner(disk.get());
+  s->Scan();
+  const std::map<std::string, TRecoverState> want = {
+      {"$LDER.JPG", rsPoor}, {"$EWER.JPG", rsPoor}, {"$LONE.JPG", rsGood}, {"$EHIND.JPG", rsPoor}, {"$FTER.JPG", rsGood}};
+  for (const auto& [name, state] : want) {
+    const TFileInfo* f = Find(*s, name);
+    ASSERT_NE(f, nullptr) << name;
+    EXPECT_EQ(f->State, state) << name;
+  }
+}
+
 TEST(FatScan, ADeletedFolderGoesOnInTheNextFreeClusterThatHoldsEntries) {
   FatTestVolume v("-F 16 -s 1", 8000);  // 512-byte clusters: 16 entries each
   v.Entry(v.RootOffset(), "ABIG       ", 0x10, 60, 0, true);
