@@ -126,7 +126,12 @@ TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* disk, TFileInfo* info)
     IsResident = true;
     const std::int64_t recordBytes = Source->Geometry.BytesPerRecord;
     std::vector<std::byte> record(static_cast<std::size_t>(recordBytes));
-    if (!Source->ReadMftBytes(Info->RecordNo * recordBytes, recordBytes, record.data()) ||
+    const auto* data = dynamic_cast<const TNtfsDataInfo*>(Info->FsData.get());
+    const bool read = data && data->RecordOffset >= 0
+                          ? ReadVolumeExact(Source->Volume, record.data(), static_cast<std::uint32_t>(recordBytes),
+                                            static_cast<std::uint64_t>(data->RecordOffset)) == TReadResult::Ok
+                          : Source->ReadMftBytes(Info->RecordNo * recordBytes, recordBytes, record.data());
+    if (!read ||
         !CheckFixups(Source->Geometry, record.data(), recordBytes) || Info->Size < 0 ||
         Info->ResidentOffset + Info->Size > recordBytes) {  // a value may end at the record's end
       Failed = true;

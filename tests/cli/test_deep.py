@@ -100,5 +100,26 @@ class FormattedCard(unittest.TestCase):
             self.assertEqual(below_top.get(tail(path, len(path.split("/")) - 2)), digest, path)
 
 
+class FormattedNtfs(unittest.TestCase):
+    def test_the_records_of_the_previous_volume_come_back_with_their_data(self):
+        image = fixture("ntfs-formatted.img")
+        files = manifest("ntfs-formatted")
+        self.assertFalse([i for i in scan(image)["items"] if not i["path"].endswith("/")])
+        with tempfile.TemporaryDirectory() as out:
+            deep = restore(image, out, "--deep")
+        # Below "Previous file system": folders whose records survived keep their names and
+        # places; the others are "Directory<record>" placeholders.
+        top = "/Previous file system/"
+        self.assertTrue(all(p.startswith(top) for p in deep), list(deep))
+        by_name = {}
+        for path, digest in deep.items():
+            by_name.setdefault(path.rsplit("/", 1)[1], set()).add(digest)
+        back = [p for p, _, d, _ in files if d in by_name.get(p.rsplit("/", 1)[1], ())]
+        self.assertEqual(len(back), len(files), sorted(set(p for p, _, _, _ in files) - set(back)))
+        # Files in the records of the old $MFT, and those whose data is in clusters.
+        self.assertIn(top + "Documents/Letters/letter 1.txt", deep)
+        self.assertIn(top + "Pictures/Holiday/beach 12.jpg", deep)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -1,11 +1,13 @@
 // NTFS over arbitrary bytes: one FILE record through the fixup check and the attribute and
-// run-list parsers, then a whole scan of the bytes as a volume.
+// run-list parsers, the record detector of the deep pass over all of them, then whole scans
+// of the bytes as a volume, quick and deep.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "fs/DiskScaner.h"
 #include "fs/ntfs/MftReader.h"
+#include "fs/ntfs/NtfsRecordDetector.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace restovo;
@@ -24,12 +26,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<TRunNode> runs;
   std::int64_t allocated = 0;
   DecodeRunList(bytes, 0, runs, allocated);
+  TNtfsRecordDetector detector(g, [](std::uint64_t, std::int64_t number, std::span<std::byte> found) {
+    TInodeData inode;
+    inode.Reset(number);
+    ParseFileRecord(TBytes(found.data(), found.size()), inode);
+  });
+  detector.Inspect(0, bytes);
 
   TVolumeLocation location;
   location.Memory = MakeMemoryDevice(std::move(bytes));
   TDiskObject disk("fuzz/", "fuzz", location);
   disk.FsKind = fkNtfs;
-  auto scaner = CreateScaner(&disk);
-  scaner->Scan();
+  for (const bool deep : {false, true}) {
+    auto scaner = CreateScaner(&disk);
+    scaner->Deep = deep;
+    scaner->Scan();
+  }
   return 0;
 }

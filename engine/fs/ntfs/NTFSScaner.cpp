@@ -6,8 +6,10 @@
 #include <memory>
 #include <span>
 
+#include "fs/DeepPass.h"
 #include "fs/ntfs/NtfsDataInfo.h"
 #include "fs/ntfs/NtfsLayout.h"
+#include "fs/ntfs/NtfsRecordDetector.h"
 #include "volume/BootSectorLayout.h"
 
 namespace restovo {
@@ -282,10 +284,19 @@ void TNtfsScaner::Scan() {
     }
   }
 
+  std::vector<TFileInfo*> found;
+  if (Deep && !stopped) stopped = !FindRecordsOutsideMft(bitmap, found);
   if (!stopped) {
     const std::int64_t totalBits =
         bitmap.Empty() ? 0 : std::min(bitmap.LengthBytes() * 8, Geometry.TotalClusters());
-    RateSharedClusters(Slots, totalBits);
+    if (found.empty()) {
+      RateSharedClusters(Slots, totalBits);
+    } else {
+      // Files of the $MFT and files found beside it claim clusters against each other too.
+      std::vector<TFileInfo*> all(Slots);
+      all.insert(all.end(), found.begin(), found.end());
+      RateSharedClusters(all, totalBits);
+    }
   }
   // A missing root record would hide every found file: stand in for it.
   if (Slots.size() > 5 && !Slots[5]) {
@@ -303,6 +314,73 @@ void TNtfsScaner::Scan() {
   TNtfsTreeBuilder tree(Slots, [this] { return NewRecord(); }, stopped ? nullptr : LinkStopFlag(), SkipEmptyFiles);
   RootItem = tree.BuildTree();
   if (RootItem) RootItem->Name = GetRootPath();
+  if (RootItem && !found.empty()) LinkFoundRecords(found, stopped);
+}
+
+bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector<TFileInfo*>& found) {
+  const std::int64_t recordBytes = Geometry.BytesPerRecord;
+  // A number no record of this volume can have is damage; it never sizes the slots.
+  const std::int64_t maxNumber = Geometry.TotalSectors * Geometry.BytesPerSector / recordBytes;
+  TInodeData inode;
+  TNtfsRecordDetector records(Geometry, [&](std::uint64_t offset, std::int64_t number, std::span<std::byte> rec) {
+    if (number < 16 || number >= maxNumber) return;
+    inode.Reset(number);
+    if (ParseFileRecord(TBytes(rec.data(), rec.size()), inode) != TRecordKind::Base) return;
+    // The volume it belonged to is gone: what it held is deleted, whatever it says.
+    inode.InUse = false;
+    TFileInfo* item = MakeItem(inode);
+    if (!item) return;
+    auto* info = dynamic_cast<TNtfsDataInfo*>(item->FsData.get());
+    if (!info) {
+      auto made = std::make_unique<TNtfsDataInfo>();
+      info = made.get();
+      item->FsData = std::move(made);
+    }
+    info->RecordOffset = static_cast<std::int64_t>(offset);
+    RateItem(item, bitmap);
+    if (item->Damage != rdNone && item->State < rsPoor) item->State = rsPoor;
+    if (!Accept(item)) return;
+    if (found.size() <= static_cast<std::size_t>(number)) found.resize(static_cast<std::size_t>(number) + 1, nullptr);
+    // A record met twice (an older copy) keeps the first one found.
+    if (!found[static_cast<std::size_t>(number)]) found[static_cast<std::size_t>(number)] = item;
+  });
+  const std::int64_t clusters = Geometry.TotalClusters();
+  const std::vector<TByteRange> ranges =
+      RangesOfUnits(0, static_cast<std::uint64_t>(clusters), 0, static_cast<std::uint64_t>(Geometry.ClusterBytes()),
+                    [&](std::uint64_t k) { return bitmap.Empty() || !bitmap.InUse(static_cast<std::int64_t>(k)); });
+  TDeepPass pass(Volume, static_cast<std::uint32_t>(Geometry.ClusterBytes()));
+  pass.AddDetector(&records);
+  pass.StopRequested = [this] { return StopRequested(); };
+  // The $MFT's own read was the first part of the bar; the pass is the rest.
+  pass.OnProgress = [this](std::uint64_t done, std::uint64_t total) {
+    if (OnProgress && total > 0) OnProgress(this, 1000, 100 + static_cast<std::int64_t>(done * 900 / total));
+  };
+  const TDeepPassReport report = pass.Run(ranges);
+  DeepBytesRead = report.BytesRead;
+  DeepBytesToRead = report.BytesToRead;
+  return !report.Stopped;
+}
+
+void TNtfsScaner::LinkFoundRecords(std::vector<TFileInfo*>& found, bool stopped) {
+  // Slot 5 is the folder they hang under: the found root when there is one, else one made.
+  if (found.size() <= 16) found.resize(17, nullptr);
+  TFileInfo* top = found[5];
+  if (!top) {
+    top = NewRecord();
+    top->IsFolder = true;
+    top->RecordNo = 5;
+    top->ParentRecordNo = 5;
+    top->State = rsFolder;
+    found[5] = top;
+  }
+  top->Name = "Previous file system";
+  for (TFileInfo* item : found)
+    if (item && !item->IsFolder && item != top) AddItem(item);
+  TNtfsTreeBuilder tree(found, [this] { return NewRecord(); }, stopped ? nullptr : LinkStopFlag(), SkipEmptyFiles);
+  tree.BuildTree();
+  if (!top->Children || top->Children->empty()) return;
+  top->Parent = RootItem;
+  LinkToParent(top, nullptr);
 }
 
 }  // namespace restovo

@@ -48,6 +48,11 @@ class TNtfsScaner : public TDiskScaner {
   // size, or limit with the record marked as damaged when size is beyond it.
   static std::int64_t CapToData(TFileInfo* item, std::int64_t size, std::int64_t limit);
   bool LoadVolumeBitmap(TVolumeBitmap& bitmap);
+  // The deep pass: FILE records in the clusters the bitmap marks free (all of them without
+  // a bitmap), made into items by the numbers they carry, in `found`. False when stopped.
+  bool FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector<TFileInfo*>& found);
+  // Puts what FindRecordsOutsideMft found under a folder of its own below the root.
+  void LinkFoundRecords(std::vector<TFileInfo*>& found, bool stopped);
   // Takes the $MFT's runs (into MftInfo) and its $BITMAP size from the copy of record 0 at
   // cluster lcn; false when it cannot be read or does not say them. A record that breaks
   // off is taken only when damagedToo is set.

@@ -17,6 +17,9 @@ struct TNtfsDataInfo : TFsRecord {
   std::uint16_t Flags = 0;
   std::uint8_t CompressionUnit = 0;
   std::int64_t InitializedSize = -1;  // -1: the whole data size is initialized
+  // A record found outside the $MFT (a deep scan): where it lies on the volume, for the
+  // value it holds; -1 for a record of the $MFT.
+  std::int64_t RecordOffset = -1;
 };
 
 }  // namespace restovo

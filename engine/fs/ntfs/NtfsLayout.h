@@ -13,6 +13,7 @@ inline constexpr std::size_t kRecordFirstAttr = 0x14;    // u16
 inline constexpr std::size_t kRecordFlags = 0x16;        // u16
 inline constexpr std::size_t kRecordUsedBytes = 0x18;    // u32
 inline constexpr std::size_t kRecordBaseRef = 0x20;      // u64, 0 for a base record
+inline constexpr std::size_t kRecordNumber = 0x2C;       // u32: the record's own number (NTFS 3.1)
 inline constexpr std::size_t kRecordHeaderBytes = 0x30;  // the header every record has
 inline constexpr std::uint16_t kRecordInUse = 0x0001;
 inline constexpr std::uint16_t kRecordIsDirectory = 0x0002;
