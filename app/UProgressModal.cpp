@@ -36,7 +36,10 @@ TFrmProgressModal::TFrmProgressModal(TFrmFRMain* owner) : TTarnDialog(owner), Ma
 
   layout->addWidget(lblcurfile);
   layout->addWidget(pb1);
+  lbltimeleft = new QLabel(ContentArea());
+  lbltimeleft->setObjectName(QStringLiteral("lbltimeleft"));
   auto* row = new QHBoxLayout;
+  row->addWidget(lbltimeleft);
   row->addStretch(1);
   row->addWidget(btnsearchcancel);
   layout->addLayout(row);
@@ -59,6 +62,7 @@ void TFrmProgressModal::FormShow() {
                                          QStringLiteral("FrmFRMain.btnsearchcancel.caption"),
                                          QStringLiteral("Cancel")));
   lblcurfile->setFont(font);
+  lbltimeleft->setFont(font);
 }
 
 void TFrmProgressModal::FormHide() { Main->SetContentEnabled(true); }

@@ -23,6 +23,7 @@ class TFrmProgressModal final : public TTarnDialog {
   QString Text() const;
 
   QLabel* lblcurfile = nullptr;
+  QLabel* lbltimeleft = nullptr;  // "About 3 min left", empty until it can be told
   QProgressBar* pb1 = nullptr;
   QPushButton* btnsearchcancel = nullptr;
 

@@ -22,6 +22,7 @@
 #include "WebServices.h"
 #include "recovery/RecoveryHelper.h"
 #include "recovery/ResultFilter.h"
+#include "recovery/TimeLeft.h"
 #include "TTarnMessageBox.h"
 #include "TTarnWindow.h"
 #include "UProgressModal.h"
@@ -312,6 +313,7 @@ class TFrmFRMain final : public TTarnWindow {
   QAction* pmrestore = nullptr;
   QAction* actOpenImage = nullptr;
   QPointer<TFrmProgressModal> FrmProgressModal;
+  TTimeLeft ScanTimeLeft;  // from the scan's start
   bool BusyCursorSet = false;
   std::atomic<bool> Closing{false};
   // The restore's latest progress, waiting for the main thread.

@@ -186,6 +186,8 @@ void TFrmFRMain::ScanStarted() {
                                 : Tr("FileRecovery", "Scanning", "Scanning..."));
   FrmProgressModal->pb1->setMaximum(100);
   FrmProgressModal->pb1->setValue(0);
+  FrmProgressModal->lbltimeleft->clear();
+  ScanTimeLeft.Start(TTimeLeft::TClock::now());
   FrmProgressModal->show();
   FrmProgressModal->raise();
 }
@@ -200,6 +202,15 @@ void TFrmFRMain::ScanProgress(std::int64_t total, std::int64_t position) {
 void TFrmFRMain::ShowScanProgress(int percent) {
   if (!FrmProgressModal || !FrmProgressModal->isVisible()) return;
   if (percent > FrmProgressModal->pb1->value()) FrmProgressModal->pb1->setValue(percent);
+  // Said once the pace can be told, in whole minutes: a figure that jumps by the second
+  // tells nothing.
+  const std::int64_t left = ScanTimeLeft.SecondsLeft(FrmProgressModal->pb1->value(), 100, TTimeLeft::TClock::now());
+  QString text;
+  if (left >= 60)
+    text = Tr("FileRecovery", "TimeLeft", "About %d min left").replace(QStringLiteral("%d"), QString::number((left + 30) / 60));
+  else if (left > 0)
+    text = Tr("FileRecovery", "TimeLeftUnderMinute", "Less than a minute left");
+  FrmProgressModal->lbltimeleft->setText(text);
 }
 
 void TFrmFRMain::ScanFinished() {

@@ -166,10 +166,10 @@ void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const
   std::fprintf(out,
                "{\n  \"volume\": %s,\n  \"file_system\": %s,\n  \"scan\": \"%s\",\n  \"complete\": %s,\n  \"stopped\": %s,\n"
                "  \"failed_reads\": %" PRIu64 ",\n  \"unreadable_bytes\": %" PRIu64
-               ",\n  \"bytes_past_end\": %" PRIu64 ",\n  \"deep_bytes_read\": %" PRIu64 ",\n  \"items\": [",
+               ",\n  \"bytes_past_end\": %" PRIu64 ",\n  \"deep_bytes_read\": %" PRIu64 ",\n  \"deep_pass_seconds\": %.3f,\n  \"items\": [",
                JsonString(summary.Volume).c_str(), JsonString(summary.FileSystem).c_str(),
                summary.Deep ? "deep" : "quick", summary.Complete() ? "true" : "false", summary.Stopped ? "true" : "false", summary.FailedReads,
-               summary.UnreadBytes, summary.MissingTail, summary.DeepBytesRead);
+               summary.UnreadBytes, summary.MissingTail, summary.DeepBytesRead, summary.DeepSeconds);
   std::string line;
   bool first = true;
   // Items come folder by folder: each folder's path is made once and its files reuse it.

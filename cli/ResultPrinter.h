@@ -26,6 +26,7 @@ struct TScanSummary {
   std::uint64_t MissingTail = 0;  // the part of the volume past the end of its source
   bool Deep = false;              // free space was read too
   std::uint64_t DeepBytesRead = 0;
+  double DeepSeconds = 0;
   // A scan is complete when it ran to its end and read everything it asked for.
   bool Complete() const { return !Stopped && UnreadBytes == 0; }
 };

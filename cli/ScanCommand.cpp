@@ -13,6 +13,7 @@
 #include "recovery/RecoveryHelper.h"
 #include "ResultPrinter.h"
 #include "Source.h"
+#include "recovery/TimeLeft.h"
 
 namespace restovo::cli {
 
@@ -25,11 +26,14 @@ const char* const kScanUsage =
     "  --deep          also read the free space for deleted folders the metadata lost\n"
     "  --json          print the found items as JSON\n";
 
-void DrawProgress(int percent, const std::string& volume) {
+void DrawProgress(int percent, const std::string& volume, std::int64_t secondsLeft) {
   constexpr int kWidth = 30;
   const int filled = percent * kWidth / 100;
-  std::fprintf(stderr, "\rScanning %s [%s%s] %3d%%", volume.c_str(), std::string(filled, '#').c_str(),
-               std::string(kWidth - filled, '.').c_str(), percent);
+  std::string left;
+  if (secondsLeft >= 60) left = "  about " + std::to_string((secondsLeft + 30) / 60) + " min left";
+  else if (secondsLeft > 0) left = "  under a minute left";
+  std::fprintf(stderr, "\rScanning %s [%s%s] %3d%%%s\033[K", volume.c_str(), std::string(filled, '#').c_str(),
+               std::string(kWidth - filled, '.').c_str(), percent, left.c_str());
   std::fflush(stderr);
 }
 
@@ -77,8 +81,13 @@ int RunScan(const std::vector<std::string>& args) {
 
   TInterruptGuard interrupt;
   int shown = -1;
+  TTimeLeft timeLeft;
+  timeLeft.Start(TTimeLeft::TClock::now());
   const TScanReport& report = helper.ScanToEnd(index, [&] {
-    if (showProgress && percent > shown) DrawProgress(shown = percent, disk->Name);
+    if (showProgress && percent > shown) {
+      shown = percent;
+      DrawProgress(shown, disk->Name, timeLeft.SecondsLeft(shown, 100, TTimeLeft::TClock::now()));
+    }
     return interrupt.Requested();
   });
   if (showProgress && shown >= 0) std::fprintf(stderr, "\r\033[K");
@@ -95,6 +104,7 @@ int RunScan(const std::vector<std::string>& args) {
   summary.MissingTail = report.MissingTail;
   summary.Deep = report.Deep;
   summary.DeepBytesRead = report.DeepBytesRead;
+  summary.DeepSeconds = report.DeepSeconds;
   if (json) PrintJson(stdout, items, summary);
   else PrintTree(stdout, items, summary);
   if (report.Stopped) std::fprintf(stderr, "restovo-cli: the scan was stopped; the list above is partial\n");

@@ -1,6 +1,7 @@
 #include "fs/DeepPass.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace restovo {
 
@@ -20,6 +21,13 @@ TDeepPass::TDeepPass(const TVolumeHandle& volume, std::uint32_t unitBytes)
     : Volume(volume), Unit(std::max<std::uint32_t>(unitBytes, 512)) {}
 
 TDeepPassReport TDeepPass::Run(const std::vector<TByteRange>& ranges) {
+  const auto started = std::chrono::steady_clock::now();
+  TDeepPassReport report = RunRanges(ranges);
+  report.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return report;
+}
+
+TDeepPassReport TDeepPass::RunRanges(const std::vector<TByteRange>& ranges) {
   TDeepPassReport report;
   // Only what lies on the volume is read; the rest of a range does not exist.
   std::vector<TByteRange> onVolume;

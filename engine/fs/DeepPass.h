@@ -38,6 +38,7 @@ struct TDeepPassReport {
   std::uint64_t UnreadBytes = 0;  // bytes that could not be read, skipped
   std::uint64_t FailedReads = 0;
   bool Stopped = false;
+  double Seconds = 0;  // the pass's own time, reading and detecting
 };
 
 class TDeepPass {
@@ -57,6 +58,7 @@ class TDeepPass {
   static constexpr std::uint32_t kBlockBytes = 4u << 20;
 
  private:
+  TDeepPassReport RunRanges(const std::vector<TByteRange>& ranges);
   // Reads [offset, offset + length) into Buffer; a block that fails is read again unit by
   // unit, and what a unit does not deliver is skipped and counted. Detectors see what was read.
   void ReadAndInspect(std::uint64_t offset, std::uint32_t length, TDeepPassReport& report);

@@ -135,6 +135,7 @@ void TDiskScaner::Scan() {
   Stop = false;
   FailedReads = UnreadBytes = MissingTail = 0;
   DeepBytesRead = DeepBytesToRead = 0;
+  DeepSeconds = 0;
   FailureText.clear();
   Volume.ResetReadStats();
 }

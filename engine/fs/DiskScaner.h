@@ -94,6 +94,7 @@ class TDiskScaner {
   // Bytes the last deep scan read of the volume, and of how many it meant to read.
   std::uint64_t DeepBytesRead = 0;
   std::uint64_t DeepBytesToRead = 0;
+  double DeepSeconds = 0;  // the pass alone
   // Whether a stopped scan still links what it found into a tree (the terminal prints
   // it). Off, a stop ends the scan at once: linking millions of records takes a while.
   bool KeepStoppedResults = true;

@@ -62,6 +62,7 @@ void TScanJob::End(bool stopped, const std::string& error) {
     Result.Found = scaner->Items.size();
     Result.DeepBytesRead = scaner->DeepBytesRead;
     Result.DeepBytesToRead = scaner->DeepBytesToRead;
+    Result.DeepSeconds = scaner->DeepSeconds;
   }
   Result.Stopped = stopped;
   Result.Error = error;

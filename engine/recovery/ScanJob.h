@@ -22,6 +22,7 @@ struct TScanReport {
   bool Deep = false;       // a deep scan: free space was read too
   std::uint64_t DeepBytesRead = 0;  // of the free space
   std::uint64_t DeepBytesToRead = 0;
+  double DeepSeconds = 0;
   std::string Error;       // the scan could not be done; empty when it ran
   std::uint64_t FailedReads = 0;
   std::uint64_t UnreadBytes = 0;  // what could not be read, the missing tail included

@@ -389,7 +389,6 @@ void TFatScaner::RateSharedClusters() {
     ForEachDeletedRun(entry->FirstCluster, item->Size, [&](std::uint32_t from, std::uint32_t to) {
       runs.push_back({from, to, static_cast<std::uint32_t>(i)});
     });
-    if (i % 4096 == 0 && StopRequested()) return;
   }
   const std::vector<bool> shared = FindSharedOwners(std::move(runs), Items.size());
   for (std::size_t i = 0; i < Items.size(); ++i)
@@ -546,7 +545,8 @@ void TFatScaner::Scan() {
       WalkTree(p, i - RootIndex - 1, count - RootIndex - 1);
     }
     if (Deep && (!StopRequested() || KeepStoppedResults)) AttachUnreachedFolders();
-    if (!StopRequested()) RateSharedClusters();
+    // A stopped scan whose results are kept shows verdicts too: they must be as true.
+    if (!StopRequested() || KeepStoppedResults) RateSharedClusters();
   } catch (const std::bad_alloc&) {
     Fail("There is not enough memory to scan this volume");
   }
@@ -573,6 +573,7 @@ void TFatScaner::RunDeepPass() {
   const TDeepPassReport report = pass.Run(ranges);
   DeepBytesRead = report.BytesRead;
   DeepBytesToRead = report.BytesToRead;
+  DeepSeconds = report.Seconds;
   ChainFoundClusters(directories.Found());
 }
 

@@ -268,7 +268,8 @@ void TNtfsScaner::Scan() {
       if (i == 0) continue;
       std::byte* rec = chunk.data() + k * recordBytes;
       if (!CheckFixups(Geometry, rec, recordBytes)) continue;
-      if (i % 1000 == 0 && OnProgress) OnProgress(this, RecordCount, i);
+      // A deep scan's pass over the free clusters follows: the $MFT is its first tenth.
+      if (i % 1000 == 0 && OnProgress) OnProgress(this, Deep ? RecordCount * 10 : RecordCount, i);
       inode.Reset(i);
       if (ParseFileRecord(TBytes(rec, static_cast<std::size_t>(recordBytes)), inode) != TRecordKind::Base)
         continue;
@@ -358,6 +359,7 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
   const TDeepPassReport report = pass.Run(ranges);
   DeepBytesRead = report.BytesRead;
   DeepBytesToRead = report.BytesToRead;
+  DeepSeconds = report.Seconds;
   return !report.Stopped;
 }
 
