@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The deep scan of restovo-cli on volumes where the live metadata lost deleted folders:
 folder trees deleted with mdeltree whose clusters lie apart, a folder whose entry was
-overwritten, a long name partly overwritten, and a quick-formatted card."""
+overwritten, a long name partly overwritten, a quick-formatted card, and a card formatted
+with another cluster size."""
 import json
 import os
 import subprocess
@@ -98,6 +99,22 @@ class FormattedCard(unittest.TestCase):
         for path, _, digest, status in files:
             self.assertEqual(status, "formatted")
             self.assertEqual(below_top.get(tail(path, len(path.split("/")) - 2)), digest, path)
+
+
+class ReformattedWithLargerClusters(unittest.TestCase):
+    def test_the_older_volume_comes_back_whole_under_its_own_folder(self):
+        # Formatted with 8 KiB clusters over a card of 1 KiB clusters: the old folders name
+        # clusters of the old layout, which the deep scan tells from two of them.
+        image = fixture("fat32-reformatted.img")
+        files = manifest("fat32-reformatted")
+        self.assertFalse(scan(image)["items"])
+        with tempfile.TemporaryDirectory() as out:
+            deep = restore(image, out, "--deep")
+        top = "/Previous file system"
+        self.assertEqual(deep, {top + p: d for p, _, d, status in files}, "every file, at its path, byte for byte")
+        # Nothing of the new volume was written over them, and no two claim the same bytes.
+        states = {i["path"]: i["state"] for i in scan(image, "--deep")["items"] if not i["folder"]}
+        self.assertEqual(set(states.values()), {"Good"}, states)
 
 
 class FormattedNtfs(unittest.TestCase):

@@ -53,5 +53,6 @@ inline constexpr TFatMarks kFat12Marks{0xFFF, 0xFF7, 0xFF8};
 inline constexpr TFatMarks kFat16Marks{0xFFFF, 0xFFF7, 0xFFF8};
 inline constexpr TFatMarks kFat32Marks{0x0FFFFFFF, 0x0FFFFFF7, 0x0FFFFFF8};
 inline constexpr std::uint32_t kFat32EntryMask = 0x0FFFFFFF;  // the top four bits are reserved
+inline constexpr std::uint32_t kFat32MaxCluster = 0x0FFFFFF6;  // the highest cluster number there can be
 
 }  // namespace restovo::fat

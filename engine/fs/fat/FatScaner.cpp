@@ -20,6 +20,32 @@ constexpr std::size_t kEntrySize = fat::kEntryBytes;
 // A FAT folder holds at most 65,536 entries: 2 MiB of directory data.
 constexpr std::int64_t kMaxFolderBytes = 65536 * 32;
 
+// Directory clusters found on one grid, less those that lie inside a directory cluster found
+// on the other grid which `claims` keeps: those bytes were read on the wrong grid. A cluster
+// whose own "." names it where it lies is never dropped.
+std::vector<TFatDirectoryDetector::TFound> DropOverlapping(
+    std::vector<TFatDirectoryDetector::TFound> found, const TFatDataLayout& layout,
+    const std::vector<TFatDirectoryDetector::TFound>& other, const TFatDataLayout& otherLayout,
+    const std::function<bool(const TFatDirectoryDetector::TFound&)>& claims) {
+  std::vector<std::uint64_t> starts;
+  for (const auto& c : other)
+    if (claims(c)) starts.push_back(otherLayout.Offset(c.Cluster));
+  std::sort(starts.begin(), starts.end());
+  std::erase_if(found, [&](const TFatDirectoryDetector::TFound& c) {
+    if (c.Shape.HasDots && c.Shape.Self == c.Cluster) return false;
+    const std::uint64_t at = layout.Offset(c.Cluster);
+    // The first cluster of the other grid that ends past `at`; it overlaps when it starts
+    // before this one ends.
+    const auto it = std::upper_bound(starts.begin(), starts.end(), at, [&](std::uint64_t a, std::uint64_t s) {
+      return a < s + otherLayout.ClusterSize;
+    });
+    return it != starts.end() && *it < at + layout.ClusterSize;
+  });
+  return found;
+}
+
+bool NamesItself(const TFatDirectoryDetector::TFound& c) { return c.Shape.HasDots && c.Shape.Self == c.Cluster; }
+
 // Upper half of code page 437, the OEM code page FAT short names are written in.
 constexpr char16_t kCp437High[129] =
     u"ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐"
@@ -316,6 +342,8 @@ bool TFatScaner::TableReadable() {
 
 bool TFatScaner::IsClusterFree(std::uint32_t cluster) {
   if (!IsDataCluster(cluster)) return false;
+  // The table is this volume's: of an older layout's clusters it knows nothing.
+  if (OwnLayout) return true;
   const std::uint32_t entry = GetFatEntry(cluster);
   return entry == 0 || entry == kUnknownEntry;
 }
@@ -344,9 +372,23 @@ TClusChain TFatScaner::FollowChain(std::uint32_t first, bool checkStop, std::uin
 void TFatScaner::BuildFileChain(TFatEntryInfo& entry, std::int64_t size) {
   entry.Clusters.clear();
   ParseStatus = psOk;
-  if (!IsDataCluster(entry.FirstCluster) || ClusterSize == 0) return;
+  // An older layout's cluster numbers go past this volume's: they are checked against the
+  // volume's size below.
+  const bool older = entry.LayoutClusterSize != 0;
+  if ((older ? entry.FirstCluster < 2 : !IsDataCluster(entry.FirstCluster)) || ClusterSize == 0) return;
   try {
-    if (entry.Deleted) {
+    if (older) {
+      // An older volume's file: no table of it is left, so its data is taken to lie in one
+      // piece from its first cluster, as most files were written; read in this volume's
+      // cluster size, up to the end of the volume.
+      const std::uint64_t start = entry.LayoutDataOffset + std::uint64_t{entry.FirstCluster - 2} * entry.LayoutClusterSize;
+      const std::uint64_t end = DeclaredSize();
+      if (start >= end || size <= 0) return;
+      const std::uint64_t n = std::min<std::uint64_t>((static_cast<std::uint64_t>(size) + ClusterSize - 1) / ClusterSize,
+                                                      (end - start + ClusterSize - 1) / ClusterSize);
+      entry.Clusters.reserve(static_cast<std::size_t>(n));
+      for (std::uint64_t i = 0; i < n; ++i) entry.Clusters.push_back(static_cast<std::int64_t>(start + i * ClusterSize));
+    } else if (entry.Deleted) {
       const std::int64_t n = std::min<std::int64_t>((size + ClusterSize - 1) / ClusterSize, DataClusterCount);
       entry.Clusters.reserve(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
       ForEachDeletedRun(entry.FirstCluster, size, [&](std::uint32_t from, std::uint32_t to) {
@@ -382,17 +424,29 @@ void TFatScaner::ForEachDeletedRun(std::uint32_t first, std::int64_t size,
 
 void TFatScaner::RateSharedClusters() {
   std::vector<TClaimRun> runs;
+  // An older volume's files share this volume's clusters wherever its smaller clusters put
+  // two of them in one: among themselves they are compared by the bytes they claim.
+  std::vector<TClaimRun> olderBytes;
+  const auto volumeEnd = static_cast<std::int64_t>(DeclaredSize());
   for (std::size_t i = 0; i < Items.size(); ++i) {
     const TFileInfo* item = Items[i];
     const auto* entry = item->IsFolder ? nullptr : static_cast<const TFatEntryInfo*>(item->FsData.get());
     if (!entry || !entry->Deleted || item->Size <= 0) continue;
+    if (entry->LayoutClusterSize != 0) {
+      const auto start = static_cast<std::int64_t>(entry->LayoutDataOffset +
+                                                   std::uint64_t{entry->FirstCluster - 2} * entry->LayoutClusterSize);
+      const std::int64_t end = std::min(volumeEnd, start + item->Size);
+      if (start < end) olderBytes.push_back({start, end, static_cast<std::uint32_t>(i)});
+      continue;
+    }
     ForEachDeletedRun(entry->FirstCluster, item->Size, [&](std::uint32_t from, std::uint32_t to) {
       runs.push_back({from, to, static_cast<std::uint32_t>(i)});
     });
   }
   const std::vector<bool> shared = FindSharedOwners(std::move(runs), Items.size());
+  const std::vector<bool> sharedOlder = FindSharedOwners(std::move(olderBytes), Items.size());
   for (std::size_t i = 0; i < Items.size(); ++i)
-    if (shared[i] && Items[i]->State == rsGood) Items[i]->State = rsPoor;
+    if ((shared[i] || sharedOlder[i]) && Items[i]->State == rsGood) Items[i]->State = rsPoor;
 }
 
 void TFatScaner::BuildFolderChain(TFileInfo* folder) {
@@ -425,7 +479,49 @@ void TFatScaner::BuildFolderChain(TFileInfo* folder) {
   }
 }
 
+bool TFatScaner::PreviousLayoutRun(const TFatEntryInfo& entry, std::int64_t size, std::uint32_t& from,
+                                   std::uint32_t& to) const {
+  const TFatDataLayout own = OwnLayout ? *OwnLayout
+                                       : TFatDataLayout{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
+  if (own.ClusterSize == 0 || size <= 0 || entry.FirstCluster < 2) return false;
+  const std::uint64_t start = entry.LayoutDataOffset + std::uint64_t{entry.FirstCluster - 2} * entry.LayoutClusterSize;
+  const std::uint64_t dataEnd = own.Offset(own.MaxCluster + 1);
+  const std::uint64_t lo = std::max<std::uint64_t>(start, own.DataOffset);
+  const std::uint64_t hi = std::min<std::uint64_t>(start + static_cast<std::uint64_t>(size), dataEnd);
+  if (lo >= hi) return false;
+  from = static_cast<std::uint32_t>((lo - own.DataOffset) / own.ClusterSize + 2);
+  to = static_cast<std::uint32_t>((hi - 1 - own.DataOffset) / own.ClusterSize + 3);
+  return true;
+}
+
+TRecoverState TFatScaner::RatePreviousLayoutFile(const TFatEntryInfo& entry, std::int64_t size) {
+  // The bytes the file held, against this volume's table: those in its clusters that are
+  // free now are there still; its boot sector and tables, and its files, wrote over the rest.
+  if (size <= 0) return rsGood;
+  std::uint32_t from = 0, to = 0;
+  if (!PreviousLayoutRun(entry, size, from, to)) return rsLost;
+  const TFatDataLayout own = OwnLayout ? *OwnLayout
+                                       : TFatDataLayout{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
+  const std::uint64_t start = entry.LayoutDataOffset + std::uint64_t{entry.FirstCluster - 2} * entry.LayoutClusterSize;
+  const std::uint64_t end = start + static_cast<std::uint64_t>(size);
+  std::uint64_t free = 0;
+  bool unknown = false;
+  for (std::uint32_t k = from; k < to; ++k) {
+    const std::uint32_t value = GetFatEntry(k);
+    if (value == kUnknownEntry) unknown = true;
+    if (value == 0 || value == kUnknownEntry) {
+      const std::uint64_t a = std::max(start, own.Offset(k)), b = std::min(end, own.Offset(k) + own.ClusterSize);
+      free += b - a;
+    }
+    if ((k - from) % 16 == 0 && StopRequested()) break;
+  }
+  const std::uint64_t g = free * 100 / static_cast<std::uint64_t>(size);
+  const TRecoverState state = g == 100 ? rsGood : g >= 80 ? rsPoor : g < 20 ? rsLost : rsVeryPoor;
+  return unknown && state == rsGood ? rsPoor : state;
+}
+
 TRecoverState TFatScaner::RateDeletedFile(const TFatEntryInfo& entry, std::int64_t size) {
+  if (entry.LayoutClusterSize != 0) return RatePreviousLayoutFile(entry, size);
   if (!IsDataCluster(entry.FirstCluster) || ClusterSize == 0) return rsGood;
   const std::int64_t d = (size + ClusterSize - 1) / ClusterSize;
   if (d <= 0) return rsGood;
@@ -531,6 +627,7 @@ void TFatScaner::Scan() {
     if (Deep) RunDeepPass();
     BuildRootFolder();
     RootItem = Folders[static_cast<std::size_t>(RootIndex)];
+    AttachRoot = RootItem;
     FolderByCluster[0] = RootItem;
     if (Boot.Fat.RootCluster != 0) FolderByCluster[Boot.Fat.RootCluster] = RootItem;
     WalkFolder(RootItem, nullptr);
@@ -545,6 +642,7 @@ void TFatScaner::Scan() {
       WalkTree(p, i - RootIndex - 1, count - RootIndex - 1);
     }
     if (Deep && (!StopRequested() || KeepStoppedResults)) AttachUnreachedFolders();
+    if (Deep && PreviousLayout && (!StopRequested() || KeepStoppedResults)) WalkPreviousLayout();
     // A stopped scan whose results are kept shows verdicts too: they must be as true.
     if (!StopRequested() || KeepStoppedResults) RateSharedClusters();
   } catch (const std::bad_alloc&) {
@@ -554,6 +652,8 @@ void TFatScaner::Scan() {
   FoundFolders.clear();
   FoundOrder.clear();
   FolderByCluster.clear();
+  PreviousLayout.reset();
+  PreviousFound.clear();
   ClusterBuf = {};
 }
 
@@ -563,8 +663,11 @@ void TFatScaner::RunDeepPass() {
       RangesOfUnits(2, DataClusterCount, static_cast<std::uint64_t>(DataOffset), ClusterSize,
                     [this](std::uint64_t k) { return IsClusterFree(static_cast<std::uint32_t>(k)); });
   TFatDirectoryDetector directories(static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1);
+  const TFatDataLayout own{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
+  TFatPreviousLayoutDetector previous(own, DeclaredSize());
   TDeepPass pass(Volume, ClusterSize);
   pass.AddDetector(&directories);
+  pass.AddDetector(&previous);
   pass.StopRequested = [this] { return StopRequested(); };
   pass.OnProgress = [this](std::uint64_t done, std::uint64_t total) {
     if (OnProgress && total > 0)
@@ -574,7 +677,85 @@ void TFatScaner::RunDeepPass() {
   DeepBytesRead = report.BytesRead;
   DeepBytesToRead = report.BytesToRead;
   DeepSeconds = report.Seconds;
-  ChainFoundClusters(directories.Found());
+  if (!previous.Layout() || report.Stopped) {
+    ChainFoundClusters(directories.Found());
+    return;
+  }
+  // The older layout was told only once two of its folders had been read: what came before
+  // is read once more for its clusters.
+  TDeepPass again(Volume, ClusterSize);
+  again.AddDetector(&previous);
+  again.StopRequested = pass.StopRequested;
+  previous.BeginRevisit();
+  const TDeepPassReport revisit = again.Run(previous.RevisitRanges(ranges));
+  DeepBytesRead += revisit.BytesRead;
+  DeepBytesToRead += revisit.BytesToRead;
+  DeepSeconds += revisit.Seconds;
+  PreviousLayout = previous.Layout();
+  // Where the two grids read the same bytes as directory clusters, a "." that names its
+  // cluster tells whose they are; else the older volume's, as a formatted volume's own
+  // folders are few and named by the walk.
+  const std::vector<TFatDirectoryDetector::TFound> older = previous.Found();
+  PreviousFound = DropOverlapping(older, *PreviousLayout, directories.Found(), own, NamesItself);
+  ChainFoundClusters(DropOverlapping(directories.Found(), own, older, *PreviousLayout,
+                                     [](const TFatDirectoryDetector::TFound& c) {
+                                       return !c.Shape.HasDots || c.Shape.Self == c.Cluster;
+                                     }));
+}
+
+void TFatScaner::WalkPreviousLayout() {
+  const TFatDataLayout old = *PreviousLayout;
+  OwnLayout = TFatDataLayout{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
+  const std::int64_t ownRootEnd = RootRegionEnd;
+  // The volume's own layout comes back however the walk ends (out of memory too): records
+  // restored later are read with it.
+  struct TOwnBack {
+    TFatScaner& S;
+    std::int64_t RootEnd;
+    ~TOwnBack() {
+      S.AttachRoot = S.RootItem;
+      S.DataOffset = static_cast<std::int64_t>(S.OwnLayout->DataOffset);
+      S.ClusterSize = S.OwnLayout->ClusterSize;
+      S.DataClusterCount = S.OwnLayout->MaxCluster - 1;
+      S.RootRegionEnd = RootEnd;
+      S.OwnLayout.reset();
+    }
+  } back{*this, ownRootEnd};
+  DataOffset = static_cast<std::int64_t>(old.DataOffset);
+  ClusterSize = old.ClusterSize;
+  DataClusterCount = old.MaxCluster - 1;
+  RootRegionEnd = 0;
+  FoundFolders.clear();
+  FoundOrder.clear();
+  FolderByCluster.clear();
+  WalkedFolders.clear();
+  ChainFoundClusters(PreviousFound);
+
+  // The older volume's root: on FAT32 its first cluster is a folder without "." and "..";
+  // its folders name it as cluster 0.
+  TFileInfo* top = NewRecord();
+  top->Name = "Previous file system";
+  top->IsFolder = true;
+  top->Attributes = fat::kAttrFolder;
+  top->Parent = RootItem;
+  auto dir = std::make_unique<TFatDirInfo>();
+  dir->Entry.IsFolder = true;
+  dir->Entry.Deleted = true;
+  dir->Entry.ParentDir = RootItem;
+  dir->Entry.LayoutDataOffset = old.DataOffset;
+  dir->Entry.LayoutClusterSize = old.ClusterSize;
+  dir->ChainFound = true;
+  const auto root = FoundFolders.find(2);
+  if (root != FoundFolders.end() && root->second.Parent == kNoParent) {
+    dir->Entry.FirstCluster = 2;
+    dir->Entry.Clusters = root->second.Clusters;
+    root->second.Reached = true;
+  }
+  top->FsData = std::move(dir);
+  FolderByCluster[0] = top;
+  AttachRoot = top;
+  WalkTree(top, 0, 1);
+  AttachUnreachedFolders();
 }
 
 void TFatScaner::ChainFoundClusters(const std::vector<TFatDirectoryDetector::TFound>& found) {
@@ -655,12 +836,16 @@ void TFatScaner::AttachUnreachedFolders() {
     r->Name = "Directory" + std::to_string(top);
     r->IsFolder = true;
     r->Attributes = fat::kAttrFolder;
-    r->Parent = under != FolderByCluster.end() ? under->second : RootItem;
+    r->Parent = under != FolderByCluster.end() ? under->second : AttachRoot;
     auto dir = std::make_unique<TFatDirInfo>();
     dir->Entry.IsFolder = true;
     dir->Entry.Deleted = true;
     dir->Entry.FirstCluster = top;
     dir->Entry.ParentDir = r->Parent;
+    if (OwnLayout) {
+      dir->Entry.LayoutDataOffset = static_cast<std::uint64_t>(DataOffset);
+      dir->Entry.LayoutClusterSize = ClusterSize;
+    }
     r->FsData = std::move(dir);
     if (f.Parent == kNoParent) {
       // A run of later clusters of a folder whose start is gone: its chain is what was found.
@@ -820,6 +1005,10 @@ void TFatScaner::HandleEntry(TFileInfo* folder, TFileItems* subFolders, TWorkEnt
   if (!rootVariant && !folder->InUse) entry.Deleted = true;
   if (!entry.Deleted && !entry.IsFolder) return;  // live files are not listed
   entry.ParentDir = folder;
+  if (OwnLayout) {
+    entry.LayoutDataOffset = static_cast<std::uint64_t>(DataOffset);
+    entry.LayoutClusterSize = ClusterSize;
+  }
   if (entry.IsFolder) {
     AddFolderRecord(work, rootVariant ? Folders : *subFolders, rootVariant);
     return;

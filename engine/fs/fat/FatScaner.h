@@ -5,6 +5,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -14,6 +15,7 @@
 #include "io/ByteOrder.h"
 #include "fs/DiskScaner.h"
 #include "fs/fat/FatDirectoryDetector.h"
+#include "fs/fat/FatPreviousLayout.h"
 #include "volume/BootSector.h"
 
 namespace restovo {
@@ -27,6 +29,10 @@ struct TFatEntryInfo : TFsRecord {
   std::uint32_t FirstCluster = 0;
   TClusChain Clusters;
   TFileInfo* ParentDir = nullptr;
+  // Found in the data area of an older volume this one was formatted over: its cluster k
+  // lay at LayoutDataOffset + (k - 2) * LayoutClusterSize. 0: the volume's own layout.
+  std::uint64_t LayoutDataOffset = 0;
+  std::uint32_t LayoutClusterSize = 0;
 };
 
 struct TFatDirInfo : TFsRecord {
@@ -165,6 +171,12 @@ class TFatScaner : public TDiskScaner {
   static constexpr std::int64_t kProgressScale = 100000;
   static constexpr std::int64_t kDeepShare = 95000;
   void RunDeepPass();
+  // The folders of an older volume's data area, walked in its layout under a folder of their
+  // own at the top of the tree.
+  void WalkPreviousLayout();
+  // The volume bytes an item of the older layout holds, in this volume's clusters [from, to).
+  bool PreviousLayoutRun(const TFatEntryInfo& entry, std::int64_t size, std::uint32_t& from, std::uint32_t& to) const;
+  TRecoverState RatePreviousLayoutFile(const TFatEntryInfo& entry, std::int64_t size);
   void ChainFoundClusters(const std::vector<TFatDirectoryDetector::TFound>& found);
   void AttachUnreachedFolders();
   // Deleted files whose clusters another deleted file claims too lose "Good".
@@ -184,6 +196,14 @@ class TFatScaner : public TDiskScaner {
   std::unordered_map<std::uint32_t, TFoundFolder> FoundFolders;  // by first cluster
   std::vector<std::uint32_t> FoundOrder;                        // first clusters, in volume order
   std::unordered_map<std::uint32_t, TFileInfo*> FolderByCluster;  // walked folders; 0 is the root
+  // Where folders no walk reached go when their parent is not known.
+  TFileInfo* AttachRoot = nullptr;
+  // An older layout the deep pass found, and its directory clusters.
+  std::optional<TFatDataLayout> PreviousLayout;
+  std::vector<TFatDirectoryDetector::TFound> PreviousFound;
+  // While the older layout is walked, DataOffset, ClusterSize and DataClusterCount are its
+  // own, the allocation table says nothing about its clusters, and this is the volume's.
+  std::optional<TFatDataLayout> OwnLayout;
 };
 
 class TFat12Scaner : public TFatScaner {
