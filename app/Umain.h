@@ -98,6 +98,8 @@ class TFrmFRMain final : public TTarnWindow {
   void ScanProgress(std::int64_t total, std::int64_t position);  // on the worker
   void ScanFinished();
   void ScanStopped();
+  // The views filled with what the scan of `disk` found.
+  void ShowFoundItems(TDiskObject* disk);
   void ScanFailed();
 
   // The scan's progress on the dialog's bar, which only moves forward; nothing once the

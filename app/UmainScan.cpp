@@ -31,7 +31,8 @@ using namespace umain;
 
 void TFrmFRMain::CreateCoordinator() {
   Helper = std::make_unique<TRecoveryHelper>(Bridge.get(), Options.ListMachineDrives);
-  // The window empties its views after a stop, so a stop need not link what was found.
+  // After a stopped quick scan the window empties its views, so that stop need not link
+  // what was found; a deep scan keeps what it found (BeginScan).
   Helper->SetKeepStoppedResults(false);
   // Every handler returns at once once the window is closing: see the destructor.
   Helper->OnScanStart = [this](TRecoveryHelper*) {
@@ -173,6 +174,8 @@ void TFrmFRMain::BeginScan(bool deep) {
   // memory.
   ClearResults();
   Helper->SetDeepScan(deep);
+  // A deep scan of a large disk can take hours: what it found before a stop is kept.
+  Helper->SetKeepStoppedResults(deep);
   // The drive box and the coordinator list the same drives in the same order.
   Helper->StartScan(index);
 }
@@ -221,6 +224,11 @@ void TFrmFRMain::ScanFinished() {
     UpdateActionState();
     return;
   }
+  ShowFoundItems(disk);
+  ApplyPendingDeviceChange();
+}
+
+void TFrmFRMain::ShowFoundItems(TDiskObject* disk) {
   FillFolderTree(disk->Scaner->RootItem);
   SortIntoCategories();
   const int k = CategoryIndex();
@@ -231,13 +239,20 @@ void TFrmFRMain::ScanFinished() {
   if (pnlpreview->isVisible()) pnlpreview->Clear();
   // Give the scan's working memory back to the system; the records stay.
   malloc_trim(0);
-  ApplyPendingDeviceChange();
 }
 
 void TFrmFRMain::ScanStopped() {
-  ClearResults();
-  ShowStatus(Tr("FileRecovery", "ScanStopped", "The scan has been canceled."));
+  TDiskObject* disk = Helper->CurrentDisk();
+  if (Helper->DeepScan() && Helper->KeepStoppedResults() && disk && disk->Scaner && disk->Scaner->RootItem) {
+    ShowFoundItems(disk);
+    ShowStatus(Tr("FileRecovery", "DeepScanStopped",
+                  "The deep scan was stopped. What it found before the stop is listed."));
+  } else {
+    ClearResults();
+    ShowStatus(Tr("FileRecovery", "ScanStopped", "The scan has been canceled."));
+  }
   UpdateActionState();
+  ApplyPendingDeviceChange();
 }
 
 void TFrmFRMain::ScanFailed() {

@@ -133,6 +133,33 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.RecoveryHelper()->GetStatus(), stStopped);
   }
 
+  void AStoppedDeepScanKeepsWhatItFound() {
+    // As the worker reports a stop after it linked what it had found: a deep scan's records
+    // stay listed, a quick scan's views empty.
+    struct Case {
+      bool deep;
+      QString status;
+    };
+    const Case cases[] = {
+        {true, QStringLiteral("The deep scan was stopped. What it found before the stop is listed.")},
+        {false, QStringLiteral("The scan has been canceled.")},
+    };
+    for (const Case& c : cases) {
+      TFrmFRMain w(TestOptions());
+      w.show();
+      QCOMPARE(w.OpenImage(Fixture("fat32-deltree.img")), 1);
+      if (c.deep) w.btndeepscanClick();
+      else w.btnsearchClick();
+      QVERIFY(WaitFor([&] { return w.RecoveryHelper()->GetStatus() != stScanning && w.FileListModel()->rowCount() > 0; }));
+      QCOMPARE(w.RecoveryHelper()->KeepStoppedResults(), c.deep);
+      const int listed = w.FileListModel()->rowCount();
+      w.ScanStopped();
+      QCOMPARE(w.StatusLine()->text(), c.status);
+      QCOMPARE(w.FileListModel()->rowCount(), c.deep ? listed : 0);
+      QCOMPARE(w.FolderTree()->model()->rowCount(), c.deep ? 2 : 0);
+    }
+  }
+
   void ClosingTheWindowDuringAScanStopsIt() {
     QTemporaryDir dir;
     const QString image = dir.filePath("slow.img");
