@@ -22,6 +22,10 @@ std::string RecordDamageText(std::uint8_t damage, std::int64_t claimedSize) {
   std::string text;
   if (damage & rdRecordBrokenOff)
     text = "The file's record is damaged part-way; what it said after the damage is lost.";
+  if (damage & rdNameOnly) {
+    if (!text.empty()) text += ' ';
+    text += "Only the file's name was found, in its folder's index; where its data lay is not known.";
+  }
   if (damage & rdSizeBeyondData) {
     if (!text.empty()) text += ' ';
     text += "The recorded size (" + std::to_string(claimedSize) +

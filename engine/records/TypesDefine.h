@@ -32,6 +32,7 @@ enum TRecordDamage : std::uint8_t {
   rdNone = 0,
   rdSizeBeyondData = 1,  // the size field claimed more than the data can hold; cut to that
   rdRecordBrokenOff = 2,  // the record breaks off at a damaged part: what followed is lost
+  rdNameOnly = 4,  // known by its entry in a folder's index only: no record tells its data
 };
 
 // The English reason for a record's damage bits; empty for none.

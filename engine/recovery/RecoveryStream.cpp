@@ -109,6 +109,11 @@ TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* disk, TFileInfo* info)
     Info = nullptr;
     return;
   }
+  if (Info->Damage & rdNameOnly) {
+    RefusalText = "Only the file's name was found; where its data lay is not known, so it cannot be restored.";
+    Failed = true;
+    return;
+  }
   ClusterBytes = Source->Geometry.ClusterBytes();
   InitializedSize = Info->Size;
   if (const auto* data = dynamic_cast<const TNtfsDataInfo*>(Info->FsData.get())) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The deep scan of restovo-cli on volumes where the live metadata lost deleted folders:
 folder trees deleted with mdeltree whose clusters lie apart, a folder whose entry was
-overwritten, a long name partly overwritten, a quick-formatted card, and a card formatted
-with another cluster size."""
+overwritten, a long name partly overwritten, a quick-formatted card, a card formatted
+with another cluster size, and NTFS files whose records new files took."""
 import json
 import os
 import subprocess
@@ -136,6 +136,37 @@ class FormattedNtfs(unittest.TestCase):
         # Files in the records of the old $MFT, and those whose data is in clusters.
         self.assertIn(top + "Documents/Letters/letter 1.txt", deep)
         self.assertIn(top + "Pictures/Holiday/beach 12.jpg", deep)
+
+
+class NtfsRecordsTakenByNewFiles(unittest.TestCase):
+    def test_deleted_files_are_listed_by_the_names_left_in_index_blocks(self):
+        # Their records now hold new files: only the freed index blocks of their folders
+        # still name them, with their sizes.
+        image = fixture("ntfs-reused.img")
+        files = {p.rsplit("/", 1)[1]: (p, size) for p, size, _, _ in manifest("ntfs-reused")}
+        self.assertFalse([i for i in scan(image)["items"] if not i["folder"]])
+        items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
+        self.assertGreaterEqual(len(items), 20, [i["path"] for i in items])
+        for item in items:
+            name = item["path"].rsplit("/", 1)[1]
+            self.assertIn(name, files, "a live file or a made-up name: " + item["path"])
+            original, size = files[name]
+            self.assertEqual(item["size"], size, item["path"])
+            self.assertEqual(item["state"], "Lost", item["path"])
+            self.assertIn("Only the file's name was found", item["damage"])
+            # The subfolder's name comes from its entry in its deleted parent's index; the
+            # parent's own entry was in a live folder, so it stays a placeholder.
+            parent = item["path"].split("/")[-2]
+            if "/Zeta letters/" in original:
+                self.assertEqual(parent, "Zeta letters", item["path"])
+            else:
+                self.assertTrue(parent.startswith("Directory"), item["path"])
+        with tempfile.TemporaryDirectory() as out:
+            r = subprocess.run([CLI, "restore", image, "--to", out, "--deep"], capture_output=True, text=True, env=ENV)
+        # Nothing of their data is known: each is refused with the reason, none written.
+        self.assertEqual(r.returncode, 3, r.stdout + r.stderr)
+        self.assertIn("0 files written", r.stdout + r.stderr)
+        self.assertIn("Only the file's name was found", r.stdout + r.stderr)
 
 
 if __name__ == "__main__":

@@ -1,12 +1,14 @@
 // NTFS over arbitrary bytes: one FILE record through the fixup check and the attribute and
-// run-list parsers, the record detector of the deep pass over all of them, then whole scans
-// of the bytes as a volume, quick and deep.
+// run-list parsers, the first bytes as an index record, the record and index detectors of
+// the deep pass over all of them, then whole scans of the bytes as a volume, quick and deep.
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "fs/DiskScaner.h"
 #include "fs/ntfs/MftReader.h"
+#include "fs/ntfs/NtfsIndexDetector.h"
 #include "fs/ntfs/NtfsRecordDetector.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -32,6 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParseFileRecord(TBytes(found.data(), found.size()), inode);
   });
   detector.Inspect(0, bytes);
+  // Entries checked whole, in use and in slack, whatever the header says.
+  for (const TNtfsIndexEntry& e : ParseIndexRecord(TBytes(bytes).first(std::min<std::size_t>(size, 4096)), 1 << 20))
+    if (e.Record() >= (1 << 20) || e.ParentRecord() >= (1 << 20) || e.Name.empty()) __builtin_trap();
+  TNtfsIndexDetector indexes(g, 1 << 20);
+  indexes.Inspect(0, bytes);
 
   TVolumeLocation location;
   location.Memory = MakeMemoryDevice(std::move(bytes));

@@ -9,8 +9,8 @@
 
 namespace restovo {
 
-bool CheckFixups(const TNtfsGeometry& geometry, std::byte* buffer, std::int64_t count) {
-  if (buffer == nullptr || count < 16 || std::memcmp(buffer, "FILE", 4) != 0) return false;
+bool CheckFixups(const TNtfsGeometry& geometry, std::byte* buffer, std::int64_t count, const char* signature) {
+  if (buffer == nullptr || count < 16 || std::memcmp(buffer, signature, 4) != 0) return false;
   const TBytes b(buffer, static_cast<std::size_t>(count));
   const std::int64_t usaOffset = ReadU16(b, 0x04);
   const std::int64_t usaCount = ReadU16(b, 0x06);

@@ -17,10 +17,12 @@ namespace restovo {
 // The boot sector and its geometry (TNtfsGeometry, ParseNtfsBootSector) are read by
 // volume/BootSector.h, the one parser of boot sectors.
 
-// Checks the "FILE" signature and undoes the update-sequence protection in place. A record
-// with fewer than two sequence entries, or whose sequence array or protected words lie
-// outside `count` bytes, is refused; nothing outside the buffer is read or written.
-bool CheckFixups(const TNtfsGeometry& geometry, std::byte* buffer, std::int64_t count);
+// Checks the signature ("FILE" for MFT records, "INDX" for index records) and undoes the
+// update-sequence protection in place. A record with fewer than two sequence entries, or
+// whose sequence array or protected words lie outside `count` bytes, is refused; nothing
+// outside the buffer is read or written.
+bool CheckFixups(const TNtfsGeometry& geometry, std::byte* buffer, std::int64_t count,
+                 const char* signature = "FILE");
 
 // Display name of an attribute type ("$DATA"); empty for unknown types.
 const char* AttrTypeName(std::uint32_t type);

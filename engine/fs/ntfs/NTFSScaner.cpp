@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <limits>
 #include <array>
+#include <functional>
 #include <memory>
 #include <span>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "fs/DeepPass.h"
 #include "fs/ntfs/NtfsDataInfo.h"
@@ -234,6 +237,13 @@ void TNtfsScaner::Scan() {
     return;
   }
   Slots.assign(static_cast<std::size_t>(RecordCount), nullptr);
+  Sequences.clear();
+  LiveRecords.clear();
+  IndexEntries.clear();
+  if (Deep) {
+    Sequences.assign(static_cast<std::size_t>(RecordCount), 0);
+    LiveRecords.assign(static_cast<std::size_t>(RecordCount), false);
+  }
 
   TVolumeBitmap bitmap;
   // Without a readable volume bitmap the files are still listed; their verdicts then rest
@@ -268,6 +278,11 @@ void TNtfsScaner::Scan() {
       if (i == 0) continue;
       std::byte* rec = chunk.data() + k * recordBytes;
       if (!CheckFixups(Geometry, rec, recordBytes)) continue;
+      if (Deep) {
+        const TBytes header(rec, static_cast<std::size_t>(recordBytes));
+        Sequences[static_cast<std::size_t>(i)] = ReadU16(header, ntfs::kRecordSequence);
+        LiveRecords[static_cast<std::size_t>(i)] = (ReadU16(header, ntfs::kRecordFlags) & ntfs::kRecordInUse) != 0;
+      }
       // A deep scan's pass over the free clusters follows: the $MFT is its first tenth.
       if (i % 1000 == 0 && OnProgress) OnProgress(this, Deep ? RecordCount * 10 : RecordCount, i);
       inode.Reset(i);
@@ -316,6 +331,10 @@ void TNtfsScaner::Scan() {
   RootItem = tree.BuildTree();
   if (RootItem) RootItem->Name = GetRootPath();
   if (RootItem && !found.empty()) LinkFoundRecords(found, stopped);
+  if (RootItem && !IndexEntries.empty()) LinkIndexNames(tree, found);
+  IndexEntries = {};
+  Sequences = {};
+  LiveRecords = {};
 }
 
 bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector<TFileInfo*>& found) {
@@ -349,8 +368,10 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
   const std::vector<TByteRange> ranges =
       RangesOfUnits(0, static_cast<std::uint64_t>(clusters), 0, static_cast<std::uint64_t>(Geometry.ClusterBytes()),
                     [&](std::uint64_t k) { return bitmap.Empty() || !bitmap.InUse(static_cast<std::int64_t>(k)); });
+  TNtfsIndexDetector indexes(Geometry, maxNumber);
   TDeepPass pass(Volume, static_cast<std::uint32_t>(Geometry.ClusterBytes()));
   pass.AddDetector(&records);
+  pass.AddDetector(&indexes);
   pass.StopRequested = [this] { return StopRequested(); };
   // The $MFT's own read was the first part of the bar; the pass is the rest.
   pass.OnProgress = [this](std::uint64_t done, std::uint64_t total) {
@@ -360,6 +381,7 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
   DeepBytesRead = report.BytesRead;
   DeepBytesToRead = report.BytesToRead;
   DeepSeconds = report.Seconds;
+  IndexEntries = indexes.Take();
   return !report.Stopped;
 }
 
@@ -383,6 +405,149 @@ void TNtfsScaner::LinkFoundRecords(std::vector<TFileInfo*>& found, bool stopped)
   if (!top->Children || top->Children->empty()) return;
   top->Parent = RootItem;
   LinkToParent(top, nullptr);
+}
+
+void TNtfsScaner::LinkIndexNames(TNtfsTreeBuilder& tree, const std::vector<TFileInfo*>& found) {
+  // One entry per file in a folder: copies of a block repeat entries, and a file's short
+  // DOS name stands beside its long one.
+  std::vector<TNtfsIndexEntry>& entries = IndexEntries;
+  std::stable_sort(entries.begin(), entries.end(), [](const TNtfsIndexEntry& a, const TNtfsIndexEntry& b) {
+    if (a.File != b.File) return a.File < b.File;
+    if (a.Parent != b.Parent) return a.Parent < b.Parent;
+    return (a.NameSpace == ntfs::kNameSpaceDos) < (b.NameSpace == ntfs::kNameSpaceDos);
+  });
+  entries.erase(std::unique(entries.begin(), entries.end(),
+                            [](const TNtfsIndexEntry& a, const TNtfsIndexEntry& b) {
+                              return a.File == b.File && a.Parent == b.Parent;
+                            }),
+                entries.end());
+
+  auto at = [](const std::vector<TFileInfo*>& v, std::int64_t n) -> TFileInfo* {
+    return n >= 0 && n < static_cast<std::int64_t>(v.size()) ? v[static_cast<std::size_t>(n)] : nullptr;
+  };
+  auto known = [](std::int64_t n, const std::vector<std::uint16_t>& v) {
+    return n >= 0 && n < static_cast<std::int64_t>(v.size()) && v[static_cast<std::size_t>(n)] != 0;
+  };
+  // Whether record n is still the one an entry with this sequence number meant: the same
+  // number, or one more once the record was freed.
+  auto stillThere = [&](std::int64_t n, std::uint16_t sequence) {
+    if (n == 5 || sequence == 0 || !known(n, Sequences)) return true;
+    const std::uint16_t now = Sequences[static_cast<std::size_t>(n)];
+    return now == sequence || (!LiveRecords[static_cast<std::size_t>(n)] && now == static_cast<std::uint16_t>(sequence + 1));
+  };
+  auto live = [&](std::int64_t n, std::uint16_t sequence) {
+    return known(n, Sequences) && LiveRecords[static_cast<std::size_t>(n)] &&
+           Sequences[static_cast<std::size_t>(n)] == sequence;
+  };
+  auto isPlaceholder = [](const TFileInfo* item, std::int64_t n) {
+    return item && item->IsFolder && !item->FsData && item->ParentRecordNo == 5 &&
+           item->Name == "Directory" + std::to_string(n);
+  };
+  // The record's own item, when it is of this entry (a record knows more than an entry).
+  auto listed = [&](std::int64_t n, const TNtfsIndexEntry& e, const std::string& name) {
+    const TFileInfo* record = at(Slots, n);
+    if (record && !isPlaceholder(record, n) && record->ParentRecordNo == e.ParentRecord() &&
+        (record->Name == name || stillThere(n, e.Sequence())))
+      return true;
+    const TFileInfo* old = at(found, n);
+    return old && old->ParentRecordNo == e.ParentRecord() && old->Name == name;
+  };
+
+  struct TNamed {
+    TFileInfo* Folder;
+    std::uint16_t ParentSequence;
+  };
+  std::unordered_map<std::int64_t, TNamed> named;     // folders an entry names, by record
+  std::unordered_map<std::int64_t, TFileInfo*> aside;  // stand-ins for folder records taken since
+  std::unordered_set<std::int64_t> linking;
+  // The folder an entry's parent reference leads to, linked into the tree.
+  std::function<TFileInfo*(std::int64_t, std::uint16_t)> folderOf = [&](std::int64_t p, std::uint16_t sequence) {
+    if (p == 5) return RootItem;
+    if (const auto it = named.find(p); it != named.end() && !linking.count(p)) {
+      TFileInfo* f = it->second.Folder;
+      if (!f->Linked) {
+        linking.insert(p);
+        TFileInfo* up = folderOf(f->ParentRecordNo, it->second.ParentSequence);
+        linking.erase(p);
+        tree.AddChild(up, f);
+      }
+      return f;
+    }
+    TFileInfo* record = at(Slots, p);
+    if (record && record->IsFolder && !record->Name.empty() && !linking.count(p) && stillThere(p, sequence)) {
+      if (!record->Linked && record != RootItem) tree.LinkFolderChain(record);
+      return record;
+    }
+    TFileInfo*& stand = aside[p];
+    if (!stand) {
+      stand = tree.NewPlaceholderFolder(p);
+      tree.AddChild(RootItem, stand);
+    }
+    return stand;
+  };
+
+  const auto volumeBytes = static_cast<std::int64_t>(DeclaredSize());
+  for (const bool folders : {true, false}) {
+    for (const TNtfsIndexEntry& e : entries) {
+      if (StopRequested() && !KeepStoppedResults) return;
+      const std::int64_t n = e.Record(), p = e.ParentRecord();
+      if (e.IsDirectory != folders || n < 16 || live(n, e.Sequence())) continue;
+      const std::string name = MakeSafeName(Utf16ToUtf8(e.Name));
+      if (name.empty() || name == "." || name == ".." || listed(n, e, name)) continue;
+      if (folders) {
+        if (named.count(n)) continue;
+        TFileInfo* record = at(Slots, n);
+        if (isPlaceholder(record, n)) {
+          // The stand-in the tree made for a folder whose record is gone gets its name and
+          // its place back, with what was linked below it.
+          if (TFileInfo* up = record->Parent; up && up->Children)
+            std::erase(*up->Children, record);
+          record->Linked = false;
+          record->Parent = nullptr;
+          record->Name = name;
+          record->ParentRecordNo = p;
+          record->CreationTime = e.Created;
+          record->LastWriteTime = e.Written;
+          named[n] = {record, e.ParentSequence()};
+          continue;
+        }
+        // A folder record that is still this folder names it itself.
+        if (record && record->IsFolder && stillThere(n, e.Sequence())) continue;
+        TFileInfo* f = NewRecord();
+        f->Name = name;
+        f->IsFolder = true;
+        f->RecordNo = n;
+        f->ParentRecordNo = p;
+        f->State = rsFolder;
+        f->CreationTime = e.Created;
+        f->LastWriteTime = e.Written;
+        f->LastAccessTime = e.Accessed;
+        named[n] = {f, e.ParentSequence()};
+        continue;
+      }
+      if (SkipEmptyFiles && e.Size == 0) continue;
+      // Its record is gone or holds another file now: the name, size and times are all
+      // that is known, so nothing of its data can be restored yet.
+      TFileInfo* item = NewRecord();
+      item->Name = name;
+      item->Size = volumeBytes > 0 ? std::min(e.Size, volumeBytes) : e.Size;
+      item->RecordNo = n;
+      item->ParentRecordNo = p;
+      item->State = rsLost;
+      item->Damage = rdNameOnly;
+      item->CreationTime = e.Created;
+      item->LastWriteTime = e.Written;
+      item->LastAccessTime = e.Accessed;
+      if (!Accept(item)) continue;
+      tree.AddChild(folderOf(p, e.ParentSequence()), item);
+      AddItem(item);
+    }
+    if (folders) {
+      // Renamed stand-ins hold what the records linked below them: back into the tree.
+      for (auto& [n, f] : named)
+        if (f.Folder->Children && !f.Folder->Children->empty() && !f.Folder->Linked) folderOf(n, 0);
+    }
+  }
 }
 
 }  // namespace restovo

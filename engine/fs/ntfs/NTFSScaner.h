@@ -7,6 +7,7 @@
 
 #include "fs/DiskScaner.h"
 #include "fs/ntfs/MftReader.h"
+#include "fs/ntfs/NtfsIndexDetector.h"
 #include "fs/ntfs/NtfsTree.h"
 
 namespace restovo {
@@ -53,6 +54,14 @@ class TNtfsScaner : public TDiskScaner {
   bool FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector<TFileInfo*>& found);
   // Puts what FindRecordsOutsideMft found under a folder of its own below the root.
   void LinkFoundRecords(std::vector<TFileInfo*>& found, bool stopped);
+  // The names the deep pass read in index blocks: placeholder folders get the names their
+  // folders had, and files whose record is gone or reused are listed by name, "Lost".
+  void LinkIndexNames(TNtfsTreeBuilder& tree, const std::vector<TFileInfo*>& found);
+  // A deep scan's view of every record: its sequence number (0: no valid record) and
+  // whether it is in use, so an index entry is told from the record that took its number.
+  std::vector<std::uint16_t> Sequences;
+  std::vector<bool> LiveRecords;
+  std::vector<TNtfsIndexEntry> IndexEntries;
   // Takes the $MFT's runs (into MftInfo) and its $BITMAP size from the copy of record 0 at
   // cluster lcn; false when it cannot be read or does not say them. A record that breaks
   // off is taken only when damagedToo is set.

@@ -9,6 +9,7 @@ namespace restovo::ntfs {
 // FILE record header.
 inline constexpr std::size_t kRecordUsaOffset = 0x04;    // u16
 inline constexpr std::size_t kRecordUsaCount = 0x06;     // u16
+inline constexpr std::size_t kRecordSequence = 0x10;     // u16: raised each time the record is freed
 inline constexpr std::size_t kRecordFirstAttr = 0x14;    // u16
 inline constexpr std::size_t kRecordFlags = 0x16;        // u16
 inline constexpr std::size_t kRecordUsedBytes = 0x18;    // u32
@@ -54,6 +55,29 @@ inline constexpr std::size_t kNameLength = 0x40;      // u8
 inline constexpr std::size_t kNameSpace = 0x41;       // u8
 inline constexpr std::size_t kNameChars = 0x42;
 inline constexpr std::uint8_t kNameSpaceDos = 2;
+
+// More of the $FILE_NAME value, as index entries carry it.
+inline constexpr std::size_t kNameCreated = 0x08;   // u64 FILETIME
+inline constexpr std::size_t kNameWritten = 0x10;
+inline constexpr std::size_t kNameAccessed = 0x20;
+inline constexpr std::size_t kNameRealSize = 0x30;  // u64
+inline constexpr std::size_t kNameFlags = 0x38;     // u32
+inline constexpr std::uint32_t kNameIsDirectory = 0x10000000;
+inline constexpr std::size_t kNameMaxChars = 255;
+
+// INDX record: the header of a folder's index block, then its node header.
+inline constexpr std::size_t kIndexNode = 0x18;
+inline constexpr std::size_t kNodeEntriesOffset = 0x00;  // u32, from the node header
+inline constexpr std::size_t kNodeUsedBytes = 0x04;      // u32, from the node header
+inline constexpr std::size_t kNodeAllocatedBytes = 0x08; // u32, from the node header
+
+// Index entry of a folder's $I30 index: a file reference and its $FILE_NAME as the key.
+inline constexpr std::size_t kEntryFileRef = 0x00;    // u64
+inline constexpr std::size_t kEntryLength = 0x08;     // u16
+inline constexpr std::size_t kEntryKeyLength = 0x0A;  // u16
+inline constexpr std::size_t kEntryFlags = 0x0C;      // u16
+inline constexpr std::size_t kEntryKey = 0x10;
+inline constexpr std::uint16_t kEntryLast = 0x0002;
 
 // $STANDARD_INFORMATION value.
 inline constexpr std::size_t kInfoCreated = 0x00;

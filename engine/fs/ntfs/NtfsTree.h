@@ -52,6 +52,7 @@ class TNtfsTreeBuilder {
   TFileInfo* BuildTree();
   void LinkFolderChain(TFileInfo* folder);
   TFileInfo* NewPlaceholderFolder(std::int64_t recordNo);
+  void AddChild(TFileInfo* parent, TFileInfo* child);
 
  private:
   bool Stopped() const { return Stop && Stop->load(std::memory_order_relaxed); }
@@ -60,7 +61,6 @@ class TNtfsTreeBuilder {
   // A placeholder for a parent that is gone: stored in its slot when the number has one,
   // else kept aside so items with the same missing parent share it.
   TFileInfo* PlaceholderFor(std::int64_t parentNo, bool useSlot);
-  void AddChild(TFileInfo* parent, TFileInfo* child);
 
   std::vector<TFileInfo*>& Slots;
   std::function<TFileInfo*()> NewRecord;

@@ -1,0 +1,53 @@
+// Index blocks (INDX records of folders' $I30 indexes) found outside any live folder: the
+// deep pass hands every free cluster to this detector. Each entry names a file, its folder
+// and its sizes and times; entries removed from a folder stay in the block's slack after
+// the entries in use, so both are read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fs/DeepPass.h"
+#include "volume/BootSector.h"
+
+namespace restovo {
+
+struct TNtfsIndexEntry {
+  std::uint64_t File = 0;    // reference: record number and, in the top 16 bits, its sequence
+  std::uint64_t Parent = 0;  // reference of the folder
+  std::u16string Name;
+  std::uint8_t NameSpace = 0;
+  bool IsDirectory = false;
+  std::int64_t Size = 0;
+  std::uint64_t Created = 0, Written = 0, Accessed = 0;  // FILETIME
+  bool InSlack = false;  // after the entries in use: removed from the folder
+
+  std::int64_t Record() const;
+  std::uint16_t Sequence() const { return static_cast<std::uint16_t>(File >> 48); }
+  std::int64_t ParentRecord() const;
+  std::uint16_t ParentSequence() const { return static_cast<std::uint16_t>(Parent >> 48); }
+};
+
+// The entries of one fixed-up index record of `bytes` bytes, in use and in slack, each
+// checked as a whole: lengths inside the record, a name of legal characters, times a volume
+// can hold, references below maxRecord.
+std::vector<TNtfsIndexEntry> ParseIndexRecord(TBytes record, std::int64_t maxRecord);
+
+class TNtfsIndexDetector final : public TDeepDetector {
+ public:
+  TNtfsIndexDetector(const TNtfsGeometry& geometry, std::int64_t maxRecord);
+  void Inspect(std::uint64_t offset, TBytes block) override;
+
+  // In the order they were read.
+  const std::vector<TNtfsIndexEntry>& Found() const { return Entries; }
+  std::vector<TNtfsIndexEntry> Take() { return std::move(Entries); }
+
+ private:
+  const TNtfsGeometry Geometry;
+  const std::int64_t MaxRecord;
+  std::vector<std::byte> Scratch;
+  std::vector<TNtfsIndexEntry> Entries;
+};
+
+}  // namespace restovo
