@@ -1,10 +1,12 @@
-// restovo-stop-latency IMAGE DEST_DIR DELAY_MS...
+// restovo-stop-latency [--deep] IMAGE DEST_DIR DELAY_MS...
 //
 // How long Stop takes to end a running scan and a running restore: for each delay, a scan
 // of the image's first volume is started and stopped after that many milliseconds; then a
 // full scan is made and a restore of everything it found into DEST_DIR is stopped the same
-// way. One tab-separated line per measurement: kind, delay, latency in ms (or "done" when
-// the work ended before the delay).
+// way. With --deep the scans are deep scans, which keep what they found on a stop (as the
+// window asks), and no restore is measured. One tab-separated line per measurement: kind
+// ("scan", "deep-scan", "restore"), delay, latency in ms (or "done" when the work ended
+// before the delay).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,10 +30,12 @@ struct TRun {
   bool Finished = false;
   std::string Error;
 
-  explicit TRun(const std::string& image) {
+  TRun(const std::string& image, bool deep) {
     Helper.AddImage(image);
-    // As the window does: a stopped scan's partial tree is not wanted there.
-    Helper.SetKeepStoppedResults(false);
+    // As the window does: a stopped quick scan's partial tree is not wanted there, a deep
+    // scan's is.
+    Helper.SetDeepScan(deep);
+    Helper.SetKeepStoppedResults(deep);
     Helper.OnScanDone = [this](TRecoveryHelper*) { Finished = true; };
     Helper.OnScanStopped = [this](TRecoveryHelper*) { Finished = true; };
     Helper.OnScanError = [this](TRecoveryHelper*, const std::string& m) { Finished = true, Error = m; };
@@ -65,27 +69,30 @@ void Report(const char* kind, int delay, double latency) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: %s IMAGE DEST_DIR DELAY_MS...\n", argv[0]);
+  const bool deep = argc > 1 && std::string(argv[1]) == "--deep";
+  const int first = deep ? 2 : 1;
+  if (argc < first + 3) {
+    std::fprintf(stderr, "usage: %s [--deep] IMAGE DEST_DIR DELAY_MS...\n", argv[0]);
     return 2;
   }
-  const std::string image = argv[1];
-  const std::string dest = argv[2];
+  const std::string image = argv[first];
+  const std::string dest = argv[first + 1];
   std::vector<int> delays;
-  for (int i = 3; i < argc; ++i) delays.push_back(std::atoi(argv[i]));
+  for (int i = first + 2; i < argc; ++i) delays.push_back(std::atoi(argv[i]));
 
   for (int delay : delays) {
-    TRun run(image);
+    TRun run(image, deep);
     if (run.Helper.Drives().empty()) {
       std::fprintf(stderr, "%s: no FAT or NTFS volume\n", image.c_str());
       return 1;
     }
     run.Helper.StartScan(0);
-    Report("scan", delay, run.StopAfter(delay));
+    Report(deep ? "deep-scan" : "scan", delay, run.StopAfter(delay));
   }
+  if (deep) return 0;
 
   for (int delay : delays) {
-    TRun run(image);
+    TRun run(image, false);
     run.Helper.StartScan(0);
     run.Bridge.WaitServing([&] { return run.Finished; });
     const TDiskScaner* scaner = run.Helper.Drives()[0]->Scaner.get();
