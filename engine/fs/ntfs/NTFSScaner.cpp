@@ -486,6 +486,15 @@ void TNtfsScaner::LinkIndexNames(TNtfsTreeBuilder& tree, const std::vector<TFile
     return stand;
   };
 
+  // What an entry says of its file: name, place and times.
+  auto takeEntry = [](TFileInfo* item, const TNtfsIndexEntry& e, const std::string& name) {
+    item->Name = name;
+    item->RecordNo = e.Record();
+    item->ParentRecordNo = e.ParentRecord();
+    item->CreationTime = e.Created;
+    item->LastWriteTime = e.Written;
+    item->LastAccessTime = e.Accessed;
+  };
   const auto volumeBytes = static_cast<std::int64_t>(DeclaredSize());
   for (const bool folders : {true, false}) {
     for (const TNtfsIndexEntry& e : entries) {
@@ -504,24 +513,16 @@ void TNtfsScaner::LinkIndexNames(TNtfsTreeBuilder& tree, const std::vector<TFile
             std::erase(*up->Children, record);
           record->Linked = false;
           record->Parent = nullptr;
-          record->Name = name;
-          record->ParentRecordNo = p;
-          record->CreationTime = e.Created;
-          record->LastWriteTime = e.Written;
+          takeEntry(record, e, name);
           named[n] = {record, e.ParentSequence()};
           continue;
         }
         // A folder record that is still this folder names it itself.
         if (record && record->IsFolder && stillThere(n, e.Sequence())) continue;
         TFileInfo* f = NewRecord();
-        f->Name = name;
+        takeEntry(f, e, name);
         f->IsFolder = true;
-        f->RecordNo = n;
-        f->ParentRecordNo = p;
         f->State = rsFolder;
-        f->CreationTime = e.Created;
-        f->LastWriteTime = e.Written;
-        f->LastAccessTime = e.Accessed;
         named[n] = {f, e.ParentSequence()};
         continue;
       }
@@ -529,15 +530,10 @@ void TNtfsScaner::LinkIndexNames(TNtfsTreeBuilder& tree, const std::vector<TFile
       // Its record is gone or holds another file now: the name, size and times are all
       // that is known, so nothing of its data can be restored yet.
       TFileInfo* item = NewRecord();
-      item->Name = name;
+      takeEntry(item, e, name);
       item->Size = volumeBytes > 0 ? std::min(e.Size, volumeBytes) : e.Size;
-      item->RecordNo = n;
-      item->ParentRecordNo = p;
       item->State = rsLost;
       item->Damage = rdNameOnly;
-      item->CreationTime = e.Created;
-      item->LastWriteTime = e.Written;
-      item->LastAccessTime = e.Accessed;
       if (!Accept(item)) continue;
       tree.AddChild(folderOf(p, e.ParentSequence()), item);
       AddItem(item);
