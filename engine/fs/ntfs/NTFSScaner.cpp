@@ -300,6 +300,30 @@ void TNtfsScaner::Scan() {
     }
   }
 
+  // A missing root record would hide every found file: stand in for it.
+  if (Slots.size() > 5 && !Slots[5]) {
+    TFileInfo* root = NewRecord();
+    root->IsFolder = true;
+    root->InUse = true;
+    root->RecordNo = 5;
+    root->ParentRecordNo = 5;
+    root->State = rsFolder;
+    root->Name = GetRootPath();
+    Slots[5] = root;
+  }
+  // What only the deep scan's linking needs goes once that is done.
+  auto release = [this] {
+    IndexEntries = {};
+    Sequences = {};
+    LiveRecords = {};
+  };
+  if (stopped && !KeepStoppedResults) return release();
+  // After a stop the tree of what was found is still built, so it can be shown. It is built
+  // before a deep pass, so that a pass stopped then has only its own finds left to link.
+  TNtfsTreeBuilder tree(Slots, [this] { return NewRecord(); }, stopped ? nullptr : LinkStopFlag(), SkipEmptyFiles);
+  RootItem = tree.BuildTree();
+  if (RootItem) RootItem->Name = GetRootPath();
+
   std::vector<TFileInfo*> found;
   if (Deep && !stopped) stopped = !FindRecordsOutsideMft(bitmap, found);
   if (!stopped) {
@@ -314,27 +338,11 @@ void TNtfsScaner::Scan() {
       RateSharedClusters(all, totalBits);
     }
   }
-  // A missing root record would hide every found file: stand in for it.
-  if (Slots.size() > 5 && !Slots[5]) {
-    TFileInfo* root = NewRecord();
-    root->IsFolder = true;
-    root->InUse = true;
-    root->RecordNo = 5;
-    root->ParentRecordNo = 5;
-    root->State = rsFolder;
-    root->Name = GetRootPath();
-    Slots[5] = root;
+  if (!stopped || KeepStoppedResults) {
+    if (RootItem && !found.empty()) LinkFoundRecords(found, stopped);
+    if (RootItem && !IndexEntries.empty()) LinkIndexNames(tree, found);
   }
-  if (stopped && !KeepStoppedResults) return;
-  // After a stop the tree of what was found is still built, so it can be shown.
-  TNtfsTreeBuilder tree(Slots, [this] { return NewRecord(); }, stopped ? nullptr : LinkStopFlag(), SkipEmptyFiles);
-  RootItem = tree.BuildTree();
-  if (RootItem) RootItem->Name = GetRootPath();
-  if (RootItem && !found.empty()) LinkFoundRecords(found, stopped);
-  if (RootItem && !IndexEntries.empty()) LinkIndexNames(tree, found);
-  IndexEntries = {};
-  Sequences = {};
-  LiveRecords = {};
+  release();
 }
 
 bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector<TFileInfo*>& found) {
