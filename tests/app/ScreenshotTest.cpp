@@ -118,6 +118,23 @@ class ScreenshotTest : public QObject {
     Shoot(QStringLiteral("14-deep-scan.png"));
   }
 
+  void ADeepScanOfACardFormattedWithLargerClusters() {
+    if (!QFile::exists(Fixture("fat32-reformatted.img"))) QSKIP("the deep-scan fixtures are not built");
+    SetLanguage(QStringLiteral("English"));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.OpenImage(Fixture("fat32-reformatted.img")), 1);
+    w.btndeepscanClick();
+    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
+    // The older volume's folders, with their names, under a folder of their own.
+    const QModelIndex camera = FindNode(w.FolderTree()->model(), QStringLiteral("100CAMERA"));
+    QVERIFY(camera.isValid());
+    QCOMPARE(camera.parent().parent().data().toString(), QStringLiteral("Previous file system"));
+    w.FolderTree()->setCurrentIndex(camera);
+    Shoot(QStringLiteral("15-deep-scan-reformatted.png"));
+  }
+
   void FilterPreviewAndRestore() {
     const QString demo = qEnvironmentVariable("RESTOVO_DEMO_IMAGE");
     if (!QFile::exists(demo)) QSKIP("the demo image is not built");
