@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
+#include <functional>
 
 #include "FileListModel.h"
 #include "RestovoStyle.h"
@@ -39,6 +40,25 @@ class ScreenshotTest : public QObject {
     QPixmap shot = screen->grabWindow(0);
     QVERIFY(!shot.isNull());
     QVERIFY(shot.save(Out + QLatin1Char('/') + name));
+  }
+
+  // A deep scan of a fixture image in a shown window, with `folder` chosen in the tree;
+  // `check` looks at the chosen folder before the picture is taken.
+  void DeepScanAndShoot(const char* image, const QString& folder, const QString& shot,
+                        const std::function<void(const QModelIndex&)>& check = {}) {
+    if (!QFile::exists(Fixture(image))) QSKIP("the deep-scan fixtures are not built");
+    SetLanguage(QStringLiteral("English"));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.OpenImage(Fixture(image)), 1);
+    w.btndeepscanClick();
+    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
+    const QModelIndex node = FindNode(w.FolderTree()->model(), folder);
+    QVERIFY(node.isValid());
+    if (check) check(node);
+    w.FolderTree()->setCurrentIndex(node);
+    Shoot(shot);
   }
 
  private slots:
@@ -104,35 +124,15 @@ class ScreenshotTest : public QObject {
 
   // A deep scan of a volume whose deleted folders lie spread over it.
   void ADeepScan() {
-    if (!QFile::exists(Fixture("fat32-deltree.img"))) QSKIP("the deep-scan fixtures are not built");
-    SetLanguage(QStringLiteral("English"));
-    TFrmFRMain w(TestOptions());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QCOMPARE(w.OpenImage(Fixture("fat32-deltree.img")), 1);
-    w.btndeepscanClick();
-    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
-    const QModelIndex trip = FindNode(w.FolderTree()->model(), QStringLiteral("Trip"));
-    QVERIFY(trip.isValid());
-    w.FolderTree()->setCurrentIndex(trip);
-    Shoot(QStringLiteral("14-deep-scan.png"));
+    DeepScanAndShoot("fat32-deltree.img", QStringLiteral("Trip"), QStringLiteral("14-deep-scan.png"));
   }
 
   void ADeepScanOfACardFormattedWithLargerClusters() {
-    if (!QFile::exists(Fixture("fat32-reformatted.img"))) QSKIP("the deep-scan fixtures are not built");
-    SetLanguage(QStringLiteral("English"));
-    TFrmFRMain w(TestOptions());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QCOMPARE(w.OpenImage(Fixture("fat32-reformatted.img")), 1);
-    w.btndeepscanClick();
-    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
     // The older volume's folders, with their names, under a folder of their own.
-    const QModelIndex camera = FindNode(w.FolderTree()->model(), QStringLiteral("100CAMERA"));
-    QVERIFY(camera.isValid());
-    QCOMPARE(camera.parent().parent().data().toString(), QStringLiteral("Previous file system"));
-    w.FolderTree()->setCurrentIndex(camera);
-    Shoot(QStringLiteral("15-deep-scan-reformatted.png"));
+    DeepScanAndShoot("fat32-reformatted.img", QStringLiteral("100CAMERA"),
+                     QStringLiteral("15-deep-scan-reformatted.png"), [](const QModelIndex& camera) {
+                       QCOMPARE(camera.parent().parent().data().toString(), QStringLiteral("Previous file system"));
+                     });
   }
 
   void FilterPreviewAndRestore() {

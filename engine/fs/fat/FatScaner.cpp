@@ -381,7 +381,7 @@ void TFatScaner::BuildFileChain(TFatEntryInfo& entry, std::int64_t size) {
       // An older volume's file: no table of it is left, so its data is taken to lie in one
       // piece from its first cluster, as most files were written; read in this volume's
       // cluster size, up to the end of the volume.
-      const std::uint64_t start = entry.LayoutDataOffset + std::uint64_t{entry.FirstCluster - 2} * entry.LayoutClusterSize;
+      const std::uint64_t start = entry.LayoutStart();
       const std::uint64_t end = DeclaredSize();
       if (start >= end || size <= 0) return;
       const std::uint64_t n = std::min<std::uint64_t>((static_cast<std::uint64_t>(size) + ClusterSize - 1) / ClusterSize,
@@ -433,8 +433,7 @@ void TFatScaner::RateSharedClusters() {
     const auto* entry = item->IsFolder ? nullptr : static_cast<const TFatEntryInfo*>(item->FsData.get());
     if (!entry || !entry->Deleted || item->Size <= 0) continue;
     if (entry->LayoutClusterSize != 0) {
-      const auto start = static_cast<std::int64_t>(entry->LayoutDataOffset +
-                                                   std::uint64_t{entry->FirstCluster - 2} * entry->LayoutClusterSize);
+      const auto start = static_cast<std::int64_t>(entry->LayoutStart());
       const std::int64_t end = std::min(volumeEnd, start + item->Size);
       if (start < end) olderBytes.push_back({start, end, static_cast<std::uint32_t>(i)});
       continue;
@@ -481,10 +480,9 @@ void TFatScaner::BuildFolderChain(TFileInfo* folder) {
 
 bool TFatScaner::PreviousLayoutRun(const TFatEntryInfo& entry, std::int64_t size, std::uint32_t& from,
                                    std::uint32_t& to) const {
-  const TFatDataLayout own = OwnLayout ? *OwnLayout
-                                       : TFatDataLayout{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
+  const TFatDataLayout own = OwnDataLayout();
   if (own.ClusterSize == 0 || size <= 0 || entry.FirstCluster < 2) return false;
-  const std::uint64_t start = entry.LayoutDataOffset + std::uint64_t{entry.FirstCluster - 2} * entry.LayoutClusterSize;
+  const std::uint64_t start = entry.LayoutStart();
   const std::uint64_t dataEnd = own.Offset(own.MaxCluster + 1);
   const std::uint64_t lo = std::max<std::uint64_t>(start, own.DataOffset);
   const std::uint64_t hi = std::min<std::uint64_t>(start + static_cast<std::uint64_t>(size), dataEnd);
@@ -500,9 +498,8 @@ TRecoverState TFatScaner::RatePreviousLayoutFile(const TFatEntryInfo& entry, std
   if (size <= 0) return rsGood;
   std::uint32_t from = 0, to = 0;
   if (!PreviousLayoutRun(entry, size, from, to)) return rsLost;
-  const TFatDataLayout own = OwnLayout ? *OwnLayout
-                                       : TFatDataLayout{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
-  const std::uint64_t start = entry.LayoutDataOffset + std::uint64_t{entry.FirstCluster - 2} * entry.LayoutClusterSize;
+  const TFatDataLayout own = OwnDataLayout();
+  const std::uint64_t start = entry.LayoutStart();
   const std::uint64_t end = start + static_cast<std::uint64_t>(size);
   std::uint64_t free = 0;
   bool unknown = false;
@@ -663,7 +660,7 @@ void TFatScaner::RunDeepPass() {
       RangesOfUnits(2, DataClusterCount, static_cast<std::uint64_t>(DataOffset), ClusterSize,
                     [this](std::uint64_t k) { return IsClusterFree(static_cast<std::uint32_t>(k)); });
   TFatDirectoryDetector directories(static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1);
-  const TFatDataLayout own{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
+  const TFatDataLayout own = OwnDataLayout();
   TFatPreviousLayoutDetector previous(own, DeclaredSize());
   TDeepPass pass(Volume, ClusterSize);
   pass.AddDetector(&directories);
@@ -705,7 +702,7 @@ void TFatScaner::RunDeepPass() {
 
 void TFatScaner::WalkPreviousLayout() {
   const TFatDataLayout old = *PreviousLayout;
-  OwnLayout = TFatDataLayout{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
+  OwnLayout = OwnDataLayout();
   const std::int64_t ownRootEnd = RootRegionEnd;
   // The volume's own layout comes back however the walk ends (out of memory too): records
   // restored later are read with it.

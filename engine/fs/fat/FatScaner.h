@@ -33,6 +33,10 @@ struct TFatEntryInfo : TFsRecord {
   // lay at LayoutDataOffset + (k - 2) * LayoutClusterSize. 0: the volume's own layout.
   std::uint64_t LayoutDataOffset = 0;
   std::uint32_t LayoutClusterSize = 0;
+  // Where such a file's data starts on the volume (its first cluster is 2 or more).
+  std::uint64_t LayoutStart() const {
+    return LayoutDataOffset + std::uint64_t{FirstCluster - 2} * LayoutClusterSize;
+  }
 };
 
 struct TFatDirInfo : TFsRecord {
@@ -204,6 +208,11 @@ class TFatScaner : public TDiskScaner {
   // While the older layout is walked, DataOffset, ClusterSize and DataClusterCount are its
   // own, the allocation table says nothing about its clusters, and this is the volume's.
   std::optional<TFatDataLayout> OwnLayout;
+  // The volume's own layout, also while the older one is walked.
+  TFatDataLayout OwnDataLayout() const {
+    return OwnLayout ? *OwnLayout
+                     : TFatDataLayout{static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1};
+  }
 };
 
 class TFat12Scaner : public TFatScaner {
