@@ -6,8 +6,11 @@
 namespace restovo {
 
 std::vector<TByteRange> RangesOfUnits(std::uint64_t first, std::uint64_t count, std::uint64_t base,
-                                      std::uint64_t unitBytes, const std::function<bool(std::uint64_t)>& wanted) {
+                                      std::uint64_t unitBytes, std::uint64_t end,
+                                      const std::function<bool(std::uint64_t)>& wanted) {
   std::vector<TByteRange> out;
+  if (unitBytes == 0 || base >= end) return out;
+  count = std::min(count, (end - base + unitBytes - 1) / unitBytes);
   for (std::uint64_t k = first; k < first + count; ++k) {
     if (!wanted(k)) continue;
     const std::uint64_t start = base + (k - first) * unitBytes;

@@ -18,9 +18,12 @@ struct TByteRange {
 };
 
 // Sorted, merged ranges of the units [first, first + count) that `wanted` accepts, for
-// units of `unitBytes` from `base`: the free clusters of a volume as byte ranges.
+// units of `unitBytes` from `base`: the free clusters of a volume as byte ranges. Units
+// from `end` on (the device's size) are not looked at: a count taken from a damaged boot
+// sector may be billions past the device, and nothing lies there to read.
 std::vector<TByteRange> RangesOfUnits(std::uint64_t first, std::uint64_t count, std::uint64_t base,
-                                      std::uint64_t unitBytes, const std::function<bool(std::uint64_t)>& wanted);
+                                      std::uint64_t unitBytes, std::uint64_t end,
+                                      const std::function<bool(std::uint64_t)>& wanted);
 
 class TDeepDetector {
  public:

@@ -657,7 +657,7 @@ void TFatScaner::Scan() {
 void TFatScaner::RunDeepPass() {
   // The clusters no live file holds now: deleted folders and files lie there.
   const std::vector<TByteRange> ranges =
-      RangesOfUnits(2, DataClusterCount, static_cast<std::uint64_t>(DataOffset), ClusterSize,
+      RangesOfUnits(2, DataClusterCount, static_cast<std::uint64_t>(DataOffset), ClusterSize, Volume.Size(),
                     [this](std::uint64_t k) { return IsClusterFree(static_cast<std::uint32_t>(k)); });
   TFatDirectoryDetector directories(static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1);
   const TFatDataLayout own = OwnDataLayout();

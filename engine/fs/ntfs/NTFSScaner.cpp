@@ -347,8 +347,11 @@ void TNtfsScaner::Scan() {
 
 bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector<TFileInfo*>& found) {
   const std::int64_t recordBytes = Geometry.BytesPerRecord;
-  // A number no record of this volume can have is damage; it never sizes the slots.
-  const std::int64_t maxNumber = Geometry.TotalSectors * Geometry.BytesPerSector / recordBytes;
+  // A number no record of this volume can have is damage; it never sizes the slots. Nor
+  // does a number past the device: a boot sector claiming terabytes on a small card would
+  // let one found record's number size them at gigabytes.
+  const auto onDevice = static_cast<std::int64_t>(std::min<std::uint64_t>(Volume.Size(), INT64_MAX));
+  const std::int64_t maxNumber = std::min(Geometry.TotalSectors * Geometry.BytesPerSector, onDevice) / recordBytes;
   TInodeData inode;
   TNtfsRecordDetector records(Geometry, [&](std::uint64_t offset, std::int64_t number, std::span<std::byte> rec) {
     if (number < 16 || number >= maxNumber) return;
@@ -375,6 +378,7 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
   const std::int64_t clusters = Geometry.TotalClusters();
   const std::vector<TByteRange> ranges =
       RangesOfUnits(0, static_cast<std::uint64_t>(clusters), 0, static_cast<std::uint64_t>(Geometry.ClusterBytes()),
+                    Volume.Size(),
                     [&](std::uint64_t k) { return bitmap.Empty() || !bitmap.InUse(static_cast<std::int64_t>(k)); });
   TNtfsIndexDetector indexes(Geometry, maxNumber);
   TDeepPass pass(Volume, static_cast<std::uint32_t>(Geometry.ClusterBytes()));

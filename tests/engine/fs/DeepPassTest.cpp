@@ -23,13 +23,29 @@ TEST(DeepPass, UnitsBecomeMergedByteRanges) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto ranges = RangesOfUnits(2, c.wanted.size(), 1000, 512, [&](std::uint64_t k) { return c.wanted[k - 2]; });
+    const auto ranges =
+        RangesOfUnits(2, c.wanted.size(), 1000, 512, UINT64_MAX, [&](std::uint64_t k) { return c.wanted[k - 2]; });
     ASSERT_EQ(ranges.size(), c.ranges.size());
     for (std::size_t i = 0; i < ranges.size(); ++i) {
       EXPECT_EQ(ranges[i].Start, c.ranges[i].first);
       EXPECT_EQ(ranges[i].Length, c.ranges[i].second);
     }
   }
+}
+
+TEST(DeepPass, UnitsStopAtTheEndOfTheDevice) {
+  // A boot sector may claim terabytes of clusters on a card of megabytes: only the units
+  // that start on the device are looked at, however many the count says.
+  std::uint64_t asked = 0;
+  const auto ranges = RangesOfUnits(2, std::uint64_t{1} << 40, 1000, 512, 2100, [&](std::uint64_t) {
+    ++asked;
+    return true;
+  });
+  EXPECT_EQ(asked, 3u);
+  ASSERT_EQ(ranges.size(), 1u);
+  EXPECT_EQ(ranges[0].Start, 1000u);
+  EXPECT_EQ(ranges[0].Length, 1536u);
+  EXPECT_TRUE(RangesOfUnits(2, 10, 3000, 512, 2100, [](std::uint64_t) { return true; }).empty());
 }
 
 // Checks each block against the volume's bytes and counts how often each byte was shown.

@@ -286,5 +286,29 @@ TEST(NtfsImages, GarbageAndTruncatedVolumesGiveWhatCanBeRead) {
   }
 }
 
+TEST(NtfsImages, ADeepScanReadsTheDeviceWhateverTheBootSectorClaims) {
+  // A boot sector damaged to claim terabytes on a card of megabytes: the deep pass looks at
+  // the clusters the device has, and finds what it finds on the sound volume.
+  const std::string image = FixturePath("ntfs.img");
+  REQUIRE_FIXTURE(image);
+  const auto bytes = ReadWholeFile(image);
+  std::size_t counts[2] = {};
+  for (const bool claimsMore : {false, true}) {
+    auto copy = bytes;
+    if (claimsMore) PutU64(copy, 0x28, std::uint64_t{1} << 40);
+    TVolumeLocation loc;
+    loc.Memory = MakeMemoryDevice(std::move(copy));
+    TDiskObject disk("claims.img/", "claims.img", loc);
+    disk.FsKind = fkNtfs;
+    auto s = CreateScaner(&disk);
+    s->Deep = true;
+    s->Scan();
+    EXPECT_LE(s->DeepBytesToRead, bytes.size());
+    counts[claimsMore] = s->Items.size();
+  }
+  EXPECT_GT(counts[0], 5u);
+  EXPECT_EQ(counts[1], counts[0]);
+}
+
 }  // namespace
 }  // namespace restovo
