@@ -20,6 +20,21 @@ std::vector<TByteRange> RangesOfUnits(std::uint64_t first, std::uint64_t count, 
   return out;
 }
 
+std::vector<TByteRange> MergeRanges(std::vector<TByteRange> ranges) {
+  std::erase_if(ranges, [](const TByteRange& r) { return r.Length == 0; });
+  std::sort(ranges.begin(), ranges.end(), [](const TByteRange& a, const TByteRange& b) { return a.Start < b.Start; });
+  std::vector<TByteRange> out;
+  for (const TByteRange& r : ranges) {
+    if (!out.empty() && r.Start <= out.back().Start + out.back().Length) {
+      TByteRange& last = out.back();
+      last.Length = std::max(last.Start + last.Length, r.Start + r.Length) - last.Start;
+    } else {
+      out.push_back(r);
+    }
+  }
+  return out;
+}
+
 TDeepPass::TDeepPass(const TVolumeHandle& volume, std::uint32_t unitBytes)
     : Volume(volume), Unit(std::max<std::uint32_t>(unitBytes, 512)) {}
 

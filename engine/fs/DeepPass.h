@@ -25,6 +25,9 @@ std::vector<TByteRange> RangesOfUnits(std::uint64_t first, std::uint64_t count, 
                                       std::uint64_t unitBytes, std::uint64_t end,
                                       const std::function<bool(std::uint64_t)>& wanted);
 
+// `ranges` sorted by start, with ranges that overlap or touch made one.
+std::vector<TByteRange> MergeRanges(std::vector<TByteRange> ranges);
+
 class TDeepDetector {
  public:
   virtual ~TDeepDetector() = default;

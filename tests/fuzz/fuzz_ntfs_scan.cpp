@@ -1,6 +1,7 @@
-// NTFS over arbitrary bytes: one FILE record through the fixup check and the attribute and
-// run-list parsers, the first bytes as an index record, the record and index detectors of
-// the deep pass over all of them, then whole scans of the bytes as a volume, quick and deep.
+// NTFS over arbitrary bytes: one FILE record through the fixup check and the attribute,
+// index-root and run-list parsers, the first bytes as an index record, the record and
+// index detectors of the deep pass over all of them, then whole scans of the bytes as a
+// volume, quick and deep.
 #include <cstddef>
 #include <algorithm>
 #include <cstdint>
@@ -24,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TInodeData inode;
     inode.Reset(1);
     ParseFileRecord(record, inode);
+    // A folder's index root, as a deep scan reads a live folder's.
+    for (const TNtfsIndexEntry& e : ParseIndexNode(ResidentValue(record, 0x90, u"$I30"), 0x10, 1 << 20))
+      if (e.ParentRecord() >= (1 << 20) || e.Name.empty()) __builtin_trap();
   }
   std::vector<TRunNode> runs;
   std::int64_t allocated = 0;

@@ -233,4 +233,24 @@ TRecordKind ParseFileRecord(TBytes record, TInodeData& inode) {
   return TRecordKind::Base;
 }
 
+TBytes ResidentValue(TBytes record, std::uint32_t type, std::u16string_view name) {
+  if (record.size() < ntfs::kRecordHeaderBytes) return {};
+  std::u16string have;
+  for (std::size_t at = ReadU16(record, ntfs::kRecordFirstAttr); at + 8 <= record.size();) {
+    const std::uint32_t t = ReadU32(record, at + ntfs::kAttrType);
+    const std::uint32_t length = ReadU32(record, at + ntfs::kAttrLength);
+    if (t == ntfs::kAttrEnd || length < ntfs::kAttrMinLength || length > record.size() - at) break;
+    const TBytes a = record.subspan(at, length);
+    at += length;
+    if (t != type || ReadU8(a, ntfs::kAttrNonResident) != 0) continue;
+    AttributeName(a, have);
+    if (have != name) continue;
+    const std::size_t valueLength = ReadU32(a, ntfs::kResValueLength);
+    const std::size_t valueOffset = ReadU16(a, ntfs::kResValueOffset);
+    if (valueOffset > length || valueLength > length - valueOffset) return {};
+    return a.subspan(valueOffset, valueLength);
+  }
+  return {};
+}
+
 }  // namespace restovo

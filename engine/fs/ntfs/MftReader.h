@@ -81,4 +81,8 @@ enum class TRecordKind : std::uint8_t { Invalid, Extension, Base };
 // reference) are reported as such and not parsed further.
 TRecordKind ParseFileRecord(TBytes record, TInodeData& inode);
 
+// The value of the record's resident attribute of this type and name, when it lies whole
+// inside the record; empty otherwise.
+TBytes ResidentValue(TBytes record, std::uint32_t type, std::u16string_view name);
+
 }  // namespace restovo

@@ -240,6 +240,8 @@ void TNtfsScaner::Scan() {
   Sequences.clear();
   LiveRecords.clear();
   IndexEntries.clear();
+  LiveIndexRanges.clear();
+  LiveNameKeys.clear();
   if (Deep) {
     Sequences.assign(static_cast<std::size_t>(RecordCount), 0);
     LiveRecords.assign(static_cast<std::size_t>(RecordCount), false);
@@ -288,6 +290,8 @@ void TNtfsScaner::Scan() {
       inode.Reset(i);
       if (ParseFileRecord(TBytes(rec, static_cast<std::size_t>(recordBytes)), inode) != TRecordKind::Base)
         continue;
+      if (Deep && inode.InUse && inode.IsDirectory)
+        NoteLiveIndex(inode, TBytes(rec, static_cast<std::size_t>(recordBytes)));
       TFileInfo* item = MakeItem(inode);
       if (!item) continue;
       RateItem(item, bitmap);
@@ -316,6 +320,8 @@ void TNtfsScaner::Scan() {
     IndexEntries = {};
     Sequences = {};
     LiveRecords = {};
+    LiveIndexRanges = {};
+    LiveNameKeys = {};
   };
   if (stopped && !KeepStoppedResults) return release();
   // After a stop the tree of what was found is still built, so it can be shown. It is built
@@ -380,7 +386,15 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
       RangesOfUnits(0, static_cast<std::uint64_t>(clusters), 0, static_cast<std::uint64_t>(Geometry.ClusterBytes()),
                     Volume.Size(),
                     [&](std::uint64_t k) { return bitmap.Empty() || !bitmap.InUse(static_cast<std::int64_t>(k)); });
+  const std::vector<TByteRange> toRead = MergeRanges([&] {
+    std::vector<TByteRange> all = ranges;
+    all.insert(all.end(), LiveIndexRanges.begin(), LiveIndexRanges.end());
+    return all;
+  }());
+  LiveIndexRanges = {};
   TNtfsIndexDetector indexes(Geometry, maxNumber);
+  // The entries of files in use now are of no help, and live folders hold most entries.
+  indexes.Keep = [this](const TNtfsIndexEntry& e) { return !LiveNow(e.Record(), e.Sequence()); };
   TDeepPass pass(Volume, static_cast<std::uint32_t>(Geometry.ClusterBytes()));
   pass.AddDetector(&records);
   pass.AddDetector(&indexes);
@@ -389,12 +403,49 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
   pass.OnProgress = [this](std::uint64_t done, std::uint64_t total) {
     if (OnProgress && total > 0) OnProgress(this, 1000, 100 + static_cast<std::int64_t>(done * 900 / total));
   };
-  const TDeepPassReport report = pass.Run(ranges);
+  const TDeepPassReport report = pass.Run(toRead);
   DeepBytesRead = report.BytesRead;
   DeepBytesToRead = report.BytesToRead;
   DeepSeconds = report.Seconds;
   IndexEntries = indexes.Take();
+  {
+    const std::vector<std::uint64_t> leftOut = indexes.TakeLeftOutNames();
+    LiveNameKeys.insert(LiveNameKeys.end(), leftOut.begin(), leftOut.end());
+  }
+  std::sort(LiveNameKeys.begin(), LiveNameKeys.end());
   return !report.Stopped;
+}
+
+bool TNtfsScaner::LiveNow(std::int64_t n, std::uint16_t sequence) const {
+  return n >= 0 && n < static_cast<std::int64_t>(Sequences.size()) && Sequences[static_cast<std::size_t>(n)] != 0 &&
+         LiveRecords[static_cast<std::size_t>(n)] && Sequences[static_cast<std::size_t>(n)] == sequence;
+}
+
+void TNtfsScaner::NoteLiveIndex(const TInodeData& folder, TBytes record) {
+  // The entries in the folder's record name files in use too: after a block was split, a
+  // copy of one can be left in its slack.
+  for (const TNtfsIndexEntry& e : ParseIndexNode(ResidentValue(record, ntfs::kIndexRoot, u"$I30"), ntfs::kRootNode,
+                                                 static_cast<std::int64_t>(Slots.size())))
+    if (!e.InSlack && !e.Headless) LiveNameKeys.push_back(NameInFolderKey(e.ParentRecord(), e.Name));
+  const TNtfsStreamInfo* index = folder.Find(ntfs::kIndexAllocation, u"$I30");
+  if (!index || index->DataSize <= 0) return;
+  const auto cluster = static_cast<std::uint64_t>(Geometry.ClusterBytes());
+  const auto clusters = static_cast<std::uint64_t>(Geometry.TotalClusters());
+  // The runs as far as the index's size goes, on the volume: a damaged record cannot make
+  // the pass read more than the volume has.
+  auto left = static_cast<std::uint64_t>(index->DataSize);
+  std::int64_t vcn = 0;
+  for (const TRunNode& run : index->Runs) {
+    if (left == 0) break;
+    const std::int64_t length = run.NextVcn - vcn;
+    vcn = run.NextVcn;
+    if (length <= 0 || run.Lcn < 0 || static_cast<std::uint64_t>(run.Lcn) >= clusters) continue;
+    const std::uint64_t n =
+        std::min({static_cast<std::uint64_t>(length), clusters - static_cast<std::uint64_t>(run.Lcn),
+                  (left + cluster - 1) / cluster});
+    LiveIndexRanges.push_back({static_cast<std::uint64_t>(run.Lcn) * cluster, n * cluster});
+    left -= std::min(left, n * cluster);
+  }
 }
 
 void TNtfsScaner::LinkFoundRecords(std::vector<TFileInfo*>& found, bool stopped) {
@@ -423,16 +474,34 @@ void TNtfsScaner::LinkIndexNames(TNtfsTreeBuilder& tree, const std::vector<TFile
   // One entry per file in a folder: copies of a block repeat entries, and a file's short
   // DOS name stands beside its long one.
   std::vector<TNtfsIndexEntry>& entries = IndexEntries;
+  // Entries without their record number (Headless) go last, one per name in a folder.
   std::stable_sort(entries.begin(), entries.end(), [](const TNtfsIndexEntry& a, const TNtfsIndexEntry& b) {
+    if (a.Headless != b.Headless) return b.Headless;
+    if (a.Headless) return std::tie(a.Parent, a.Name) < std::tie(b.Parent, b.Name);
     if (a.File != b.File) return a.File < b.File;
     if (a.Parent != b.Parent) return a.Parent < b.Parent;
     return (a.NameSpace == ntfs::kNameSpaceDos) < (b.NameSpace == ntfs::kNameSpaceDos);
   });
   entries.erase(std::unique(entries.begin(), entries.end(),
                             [](const TNtfsIndexEntry& a, const TNtfsIndexEntry& b) {
-                              return a.File == b.File && a.Parent == b.Parent;
+                              return a.Headless == b.Headless && a.File == b.File && a.Parent == b.Parent &&
+                                     (!a.Headless || a.Name == b.Name);
                             }),
                 entries.end());
+  // A key without its record is a copy of an entry read whole, or of one of a file in use,
+  // when its folder holds that name.
+  {
+    std::vector<std::uint64_t> whole;
+    for (const TNtfsIndexEntry& e : entries)
+      if (!e.Headless) whole.push_back(NameInFolderKey(e.ParentRecord(), e.Name));
+    std::sort(whole.begin(), whole.end());
+    std::erase_if(entries, [&](const TNtfsIndexEntry& e) {
+      if (!e.Headless) return false;
+      const std::uint64_t key = NameInFolderKey(e.ParentRecord(), e.Name);
+      return std::binary_search(whole.begin(), whole.end(), key) ||
+             std::binary_search(LiveNameKeys.begin(), LiveNameKeys.end(), key);
+    });
+  }
 
   auto at = [](const std::vector<TFileInfo*>& v, std::int64_t n) -> TFileInfo* {
     return n >= 0 && n < static_cast<std::int64_t>(v.size()) ? v[static_cast<std::size_t>(n)] : nullptr;
@@ -446,10 +515,6 @@ void TNtfsScaner::LinkIndexNames(TNtfsTreeBuilder& tree, const std::vector<TFile
     if (n == 5 || sequence == 0 || !known(n, Sequences)) return true;
     const std::uint16_t now = Sequences[static_cast<std::size_t>(n)];
     return now == sequence || (!LiveRecords[static_cast<std::size_t>(n)] && now == static_cast<std::uint16_t>(sequence + 1));
-  };
-  auto live = [&](std::int64_t n, std::uint16_t sequence) {
-    return known(n, Sequences) && LiveRecords[static_cast<std::size_t>(n)] &&
-           Sequences[static_cast<std::size_t>(n)] == sequence;
   };
   auto isPlaceholder = [](const TFileInfo* item, std::int64_t n) {
     return item && item->IsFolder && !item->FsData && item->ParentRecordNo == 5 &&
@@ -508,13 +573,25 @@ void TNtfsScaner::LinkIndexNames(TNtfsTreeBuilder& tree, const std::vector<TFile
     item->LastAccessTime = e.Accessed;
   };
   const auto volumeBytes = static_cast<std::int64_t>(DeclaredSize());
+  // The names that records give files in their folders.
+  std::unordered_set<std::uint64_t> knownNames;
+  if (std::any_of(entries.begin(), entries.end(), [](const TNtfsIndexEntry& e) { return e.Headless; }))
+    for (const std::vector<TFileInfo*>* records : {static_cast<const std::vector<TFileInfo*>*>(&Slots), &found})
+      for (const TFileInfo* r : *records)
+        if (r && !r->IsFolder) knownNames.insert(NameInFolderKey(r->ParentRecordNo, Utf8ToUtf16(r->Name)));
   for (const bool folders : {true, false}) {
     for (const TNtfsIndexEntry& e : entries) {
       if (StopRequested() && !KeepStoppedResults) return;
       const std::int64_t n = e.Record(), p = e.ParentRecord();
-      if (e.IsDirectory != folders || n < 16 || live(n, e.Sequence())) continue;
+      if (e.Headless) {
+        // Without its record number it names no folder, and a file only where its folder
+        // lists no file of that name.
+        if (folders || e.IsDirectory || knownNames.count(NameInFolderKey(p, e.Name))) continue;
+      } else if (e.IsDirectory != folders || n < 16 || LiveNow(n, e.Sequence())) {
+        continue;
+      }
       const std::string name = MakeSafeName(Utf16ToUtf8(e.Name));
-      if (name.empty() || name == "." || name == ".." || listed(n, e, name)) continue;
+      if (name.empty() || name == "." || name == ".." || (!e.Headless && listed(n, e, name))) continue;
       if (folders) {
         if (named.count(n)) continue;
         TFileInfo* record = at(Slots, n);

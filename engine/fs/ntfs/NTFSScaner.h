@@ -62,6 +62,15 @@ class TNtfsScaner : public TDiskScaner {
   std::vector<std::uint16_t> Sequences;
   std::vector<bool> LiveRecords;
   std::vector<TNtfsIndexEntry> IndexEntries;
+  // Whether record n is in use and still the one a reference with this sequence meant.
+  bool LiveNow(std::int64_t n, std::uint16_t sequence) const;
+  // The clusters of live folders' index blocks. They are in use, so the pass over the free
+  // clusters would not read them; the slack after their entries names files removed from
+  // those folders, whose records may have been taken since.
+  std::vector<TByteRange> LiveIndexRanges;
+  // Keys of the names that entries of files in use give (NameInFolderKey), sorted.
+  std::vector<std::uint64_t> LiveNameKeys;
+  void NoteLiveIndex(const TInodeData& folder, TBytes record);
   // Takes the $MFT's runs (into MftInfo) and its $BITMAP size from the copy of record 0 at
   // cluster lcn; false when it cannot be read or does not say them. A record that breaks
   // off is taken only when damagedToo is set.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 
 #include "fs/ntfs/MftReader.h"
 #include "fs/ntfs/NtfsLayout.h"
@@ -24,25 +25,17 @@ bool LegalNameUnit(char16_t c) { return c >= 0x20 && c != u'/'; }
 
 bool TimeFits(std::uint64_t t) { return t >= kEarliest && t < kLatest; }
 
-// The entry at `at` when all of it checks out.
-bool ReadEntry(TBytes r, std::size_t at, std::size_t end, std::int64_t maxRecord, TNtfsIndexEntry& out) {
-  if (at + ntfs::kEntryKey + kKeyFixed > end) return false;
-  const std::size_t length = ReadU16(r, at + ntfs::kEntryLength);
-  const std::size_t keyLength = ReadU16(r, at + ntfs::kEntryKeyLength);
-  const std::uint16_t flags = ReadU16(r, at + ntfs::kEntryFlags);
-  const std::size_t key = at + ntfs::kEntryKey;
-  if (keyLength <= kKeyFixed || at + length > end) return false;
+// The $FILE_NAME key at `key`, of keyLength bytes when that is known (0: from its name),
+// when all of it checks out; its end in `keyEnd`.
+bool ReadKey(TBytes r, std::size_t key, std::size_t keyLength, std::size_t end, std::int64_t maxRecord,
+             TNtfsIndexEntry& out, std::size_t& keyEnd) {
+  if (key + kKeyFixed > end) return false;
   const std::size_t chars = ReadU8(r, key + ntfs::kNameLength);
   const std::uint8_t space = ReadU8(r, key + ntfs::kNameSpace);
-  // The key is the $FILE_NAME value exactly; the entry is the key rounded up to 8 bytes,
-  // and the child node's number when it has one.
-  if (chars == 0 || space > 3 || keyLength != kKeyFixed + 2 * chars ||
-      length != RoundUp8(ntfs::kEntryKey + keyLength) + ((flags & 1) ? 8 : 0) || (flags & ~0x3u) != 0)
-    return false;
-  out.File = ReadU64(r, at + ntfs::kEntryFileRef);
+  if (keyLength == 0) keyLength = kKeyFixed + 2 * chars;
+  if (chars == 0 || space > 3 || keyLength != kKeyFixed + 2 * chars || key + keyLength > end) return false;
   out.Parent = ReadU64(r, key + ntfs::kNameParent);
-  if (out.Record() < 0 || out.Record() >= maxRecord || out.ParentRecord() < 5 || out.ParentRecord() >= maxRecord)
-    return false;
+  if (out.ParentRecord() < 5 || out.ParentRecord() >= maxRecord) return false;
   out.Created = ReadU64(r, key + ntfs::kNameCreated);
   out.Written = ReadU64(r, key + ntfs::kNameWritten);
   out.Accessed = ReadU64(r, key + ntfs::kNameAccessed);
@@ -57,6 +50,25 @@ bool ReadEntry(TBytes r, std::size_t at, std::size_t end, std::int64_t maxRecord
     out.Name[i] = static_cast<char16_t>(ReadU16(r, key + ntfs::kNameChars + 2 * i));
     if (!LegalNameUnit(out.Name[i])) return false;
   }
+  keyEnd = key + keyLength;
+  return true;
+}
+
+// The entry at `at` when all of it checks out.
+bool ReadEntry(TBytes r, std::size_t at, std::size_t end, std::int64_t maxRecord, TNtfsIndexEntry& out) {
+  if (at + ntfs::kEntryKey + kKeyFixed > end) return false;
+  const std::size_t length = ReadU16(r, at + ntfs::kEntryLength);
+  const std::size_t keyLength = ReadU16(r, at + ntfs::kEntryKeyLength);
+  const std::uint16_t flags = ReadU16(r, at + ntfs::kEntryFlags);
+  if (keyLength <= kKeyFixed || at + length > end) return false;
+  // The key is the $FILE_NAME value exactly; the entry is the key rounded up to 8 bytes,
+  // and the child node's number when it has one.
+  if (length != RoundUp8(ntfs::kEntryKey + keyLength) + ((flags & 1) ? 8 : 0) || (flags & ~0x3u) != 0) return false;
+  out.File = ReadU64(r, at + ntfs::kEntryFileRef);
+  if (out.Record() < 0 || out.Record() >= maxRecord) return false;
+  std::size_t keyEnd = 0;
+  if (!ReadKey(r, at + ntfs::kEntryKey, keyLength, end, maxRecord, out, keyEnd)) return false;
+  out.Headless = false;
   return true;
 }
 
@@ -67,9 +79,16 @@ std::int64_t TNtfsIndexEntry::ParentRecord() const {
   return static_cast<std::int64_t>(Parent & ntfs::kReferenceMask);
 }
 
+std::uint64_t NameInFolderKey(std::int64_t parentRecord, const std::u16string& name) {
+  return std::hash<std::u16string>{}(name) ^ (static_cast<std::uint64_t>(parentRecord) * 0x9E3779B97F4A7C15ull);
+}
+
 std::vector<TNtfsIndexEntry> ParseIndexRecord(TBytes record, std::int64_t maxRecord) {
+  return ParseIndexNode(record, ntfs::kIndexNode, maxRecord);
+}
+
+std::vector<TNtfsIndexEntry> ParseIndexNode(TBytes record, std::size_t node, std::int64_t maxRecord) {
   std::vector<TNtfsIndexEntry> out;
-  const std::size_t node = ntfs::kIndexNode;
   if (record.size() < node + 16) return out;
   const std::size_t first = node + ReadU32(record, node + ntfs::kNodeEntriesOffset);
   const std::size_t used = node + ReadU32(record, node + ntfs::kNodeUsedBytes);
@@ -78,15 +97,33 @@ std::vector<TNtfsIndexEntry> ParseIndexRecord(TBytes record, std::int64_t maxRec
                                                 record.size());
   if (first < node + 16 || first % 8 != 0 || first >= end) return out;
   TNtfsIndexEntry e;
-  for (std::size_t at = first; at + ntfs::kEntryKey + kKeyFixed <= end;) {
-    if (!ReadEntry(record, at, end, maxRecord, e)) {
-      at += 8;
+  std::size_t inUse = 0;  // entries before the slack
+  for (std::size_t at = first; at + kKeyFixed <= end;) {
+    if (ReadEntry(record, at, end, maxRecord, e)) {
+      e.InSlack = at >= used;
+      if (!e.InSlack) ++inUse;
+      out.push_back(e);
+      at += ReadU16(record, at + ntfs::kEntryLength);
       continue;
     }
-    e.InSlack = at >= used;
-    const std::size_t length = ReadU16(record, at + ntfs::kEntryLength);
-    out.push_back(e);
-    at += length;
+    // An entry removed from the end of the entries has its first bytes overwritten by the
+    // end mark that moved there: its key still gives name, folder, size and times.
+    std::size_t keyEnd = 0;
+    if (at >= used && ReadKey(record, at, 0, end, maxRecord, e, keyEnd)) {
+      // A copy of an entry still in use, left behind when the entries after a removed one
+      // moved up, is not a removed file.
+      const bool copy = std::any_of(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(inUse),
+                                    [&](const TNtfsIndexEntry& u) { return u.Parent == e.Parent && u.Name == e.Name; });
+      if (!copy) {
+        e.File = 0;
+        e.Headless = true;
+        e.InSlack = true;
+        out.push_back(e);
+      }
+      at = RoundUp8(keyEnd);
+      continue;
+    }
+    at += 8;
   }
   return out;
 }
@@ -115,8 +152,10 @@ void TNtfsIndexDetector::Inspect(std::uint64_t, TBytes block) {
       at += sector;
       continue;
     }
-    std::vector<TNtfsIndexEntry> entries = ParseIndexRecord(Scratch, MaxRecord);
-    Entries.insert(Entries.end(), std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
+    for (TNtfsIndexEntry& e : ParseIndexRecord(Scratch, MaxRecord)) {
+      if (!Keep || Keep(e)) Entries.push_back(std::move(e));
+      else LeftOut.push_back(NameInFolderKey(e.ParentRecord(), e.Name));
+    }
     at += static_cast<std::size_t>(bytes);
   }
 }

@@ -47,6 +47,7 @@ inline constexpr std::uint32_t kStandardInformation = 0x10;
 inline constexpr std::uint32_t kAttributeList = 0x20;
 inline constexpr std::uint32_t kFileName = 0x30;
 inline constexpr std::uint32_t kData = 0x80;
+inline constexpr std::uint32_t kIndexAllocation = 0xA0;
 inline constexpr std::uint32_t kBitmap = 0xB0;
 
 // $FILE_NAME value.
@@ -67,6 +68,9 @@ inline constexpr std::size_t kNameMaxChars = 255;
 
 // INDX record: the header of a folder's index block, then its node header.
 inline constexpr std::size_t kIndexNode = 0x18;
+// $INDEX_ROOT value: the index's type and sizes, then the same node header.
+inline constexpr std::size_t kRootNode = 0x10;
+inline constexpr std::uint32_t kIndexRoot = 0x90;
 inline constexpr std::size_t kNodeEntriesOffset = 0x00;  // u32, from the node header
 inline constexpr std::size_t kNodeUsedBytes = 0x04;      // u32, from the node header
 inline constexpr std::size_t kNodeAllocatedBytes = 0x08; // u32, from the node header

@@ -48,6 +48,16 @@ TEST(DeepPass, UnitsStopAtTheEndOfTheDevice) {
   EXPECT_TRUE(RangesOfUnits(2, 10, 3000, 512, 2100, [](std::uint64_t) { return true; }).empty());
 }
 
+TEST(DeepPass, RangesAreSortedAndOverlapsMadeOne) {
+  // Free clusters and a live folder's index blocks among them: each byte read once.
+  const auto merged = MergeRanges({{9000, 100}, {0, 512}, {512, 512}, {4096, 0}, {300, 100}, {8000, 1500}});
+  ASSERT_EQ(merged.size(), 2u);
+  EXPECT_EQ(merged[0].Start, 0u);
+  EXPECT_EQ(merged[0].Length, 1024u);
+  EXPECT_EQ(merged[1].Start, 8000u);
+  EXPECT_EQ(merged[1].Length, 1500u);
+}
+
 // Checks each block against the volume's bytes and counts how often each byte was shown.
 class TRecorder final : public TDeepDetector {
  public:

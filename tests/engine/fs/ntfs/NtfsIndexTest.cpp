@@ -78,6 +78,20 @@ TEST(NtfsIndex, EntriesInUseAndInSlackAreReadWholeOrNotAtAll) {
          r.Entry(at, Ref(51, 1), Ref(30, 1), u"b.txt");
        },
        {u"b.txt"}, {true}},
+      {"the last entry removed: its first bytes under the end mark that moved up",
+       [](IndexRecord& r) {
+         const std::size_t at = r.Entry(IndexRecord::kFirst, Ref(40, 3), Ref(30, 1), u"kept.txt");
+         r.Entry(at, Ref(41, 2), Ref(30, 1), u"message 49.eml");
+         r.Used(r.End(at));
+       },
+       {u"kept.txt", u"message 49.eml"}, {false, true}},
+      {"a copy of an entry in use, left behind when the entries moved up, is no removed file",
+       [](IndexRecord& r) {
+         const std::size_t at = r.Entry(IndexRecord::kFirst, Ref(40, 3), Ref(30, 1), u"kept.txt");
+         r.Entry(at, Ref(40, 3), Ref(30, 1), u"kept.txt");
+         r.Used(r.End(at));
+       },
+       {u"kept.txt"}, {false}},
       {"a folder", [](IndexRecord& r) { r.Used(r.End(r.Entry(IndexRecord::kFirst, Ref(60, 1), Ref(5, 5), u"Zeta", 0, true))); },
        {u"Zeta"}, {false}},
       {"a name with a slash",
@@ -113,6 +127,11 @@ TEST(NtfsIndex, EntriesInUseAndInSlackAreReadWholeOrNotAtAll) {
     for (std::size_t i = 0; i < got.size(); ++i) {
       EXPECT_EQ(got[i].Name, c.names[i]);
       EXPECT_EQ(got[i].InSlack, c.inSlack[i]);
+      // Where the header is gone, so is the record's number: none is made up.
+      if (got[i].Headless) {
+        EXPECT_EQ(got[i].File, 0u);
+        EXPECT_EQ(got[i].ParentRecord(), 30);
+      }
     }
   }
 }
