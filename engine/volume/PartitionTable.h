@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/ByteOrder.h"
+#include "io/Crc32.h"
 #include "io/VolumeAccess.h"
 
 namespace restovo {
@@ -56,7 +57,6 @@ bool ParseGptHeader(TBytes sector, TGptHeader& header);
 // The used entries of a GPT entry array, numbered by slot.
 std::vector<TPartition> ParseGptEntries(TBytes entries, const TGptHeader& header,
                                         std::uint32_t sectorSize);
-std::uint32_t Crc32(TBytes bytes);
 
 TPartitionTable ReadPartitionTable(const TVolumeHandle& disk);
 

@@ -2,7 +2,8 @@
 """Every engine file includes only headers of its own layer or of the layers below it.
 
 The layers, bottom to top: platform (the system's tables: sysfs, mountinfo, udev), io
-(reading bytes), records (the found-file records), volume (partition tables, boot sectors,
+(reading bytes), records (the found-file records) and content (file types known by their
+bytes), volume (partition tables, boot sectors,
 the drive list), fs (the scanner base and drive objects), fs/fat and fs/ntfs (one file
 system each), recovery (the coordinator, restore, streams).
 Only fs/CreateScaner.cpp, which makes the scanner for a drive, knows the file systems
@@ -12,7 +13,7 @@ import os
 import re
 import sys
 
-LAYERS = {"platform": 0, "io": 1, "records": 2, "volume": 3, "fs": 4, "fs/fat": 5, "fs/ntfs": 5, "recovery": 6}
+LAYERS = {"platform": 0, "io": 1, "records": 2, "content": 2, "volume": 3, "fs": 4, "fs/fat": 5, "fs/ntfs": 5, "recovery": 6}
 FACTORY = "fs/CreateScaner.cpp"
 
 engine = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "..", "engine")

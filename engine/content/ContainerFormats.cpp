@@ -1,0 +1,171 @@
+#include "content/ContainerFormats.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace restovo {
+
+namespace {
+
+bool HeadIs(TBytes head, std::string_view text) {
+  return head.size() >= text.size() && std::memcmp(head.data(), text.data(), text.size()) == 0;
+}
+
+TContentMeasure Result(TContentVerdict verdict, std::uint64_t length, std::string reason = {}) {
+  TContentMeasure m;
+  m.Verdict = verdict;
+  m.Length = length;
+  m.Reason = std::move(reason);
+  return m;
+}
+
+TContentMeasure CutOff(TSourceReader& bytes, std::uint64_t maxBytes, std::string_view kind) {
+  return Result(TContentVerdict::Truncated, std::min(bytes.Size(), maxBytes),
+                "The " + std::string(kind) + " data ends before the file's end");
+}
+
+constexpr std::string_view kLocal("PK\x03\x04", 4), kCentral("PK\x01\x02", 4), kEnd("PK\x05\x06", 4);
+constexpr std::string_view kDescriptor("PK\x07\x08", 4), kEnd64("PK\x06\x06", 4), kLocator64("PK\x06\x07", 4);
+
+// What the first members' names and the ODF/EPUB "mimetype" member say the archive is.
+struct TZipKind {
+  std::string Extension;
+  bool Office = false;  // [Content_Types].xml seen: the folder of the parts decides
+  void Note(std::string_view name, TSourceReader& bytes, std::uint64_t data, std::uint32_t size, bool stored) {
+    auto starts = [&](std::string_view p) { return name.substr(0, p.size()) == p; };
+    if (name == "[Content_Types].xml") Office = true;
+    if (Extension.empty() && Office) {
+      if (starts("word/")) Extension = "docx";
+      else if (starts("xl/")) Extension = "xlsx";
+      else if (starts("ppt/")) Extension = "pptx";
+    }
+    if (Extension.empty() && name == "mimetype" && stored && size < 100) {
+      const TBytes t = bytes.Span(data, size);
+      const std::string_view type(reinterpret_cast<const char*>(t.data()), t.size());
+      if (type == "application/epub+zip") Extension = "epub";
+      else if (type == "application/vnd.oasis.opendocument.text") Extension = "odt";
+      else if (type == "application/vnd.oasis.opendocument.spreadsheet") Extension = "ods";
+      else if (type == "application/vnd.oasis.opendocument.presentation") Extension = "odp";
+    }
+    if (Extension.empty() && name == "AndroidManifest.xml") Extension = "apk";
+    if (Extension.empty() && name == "META-INF/MANIFEST.MF") Extension = "jar";
+  }
+};
+
+}  // namespace
+
+bool ZipStarts(TBytes head) {
+  // A local entry of a version, name length and method a writer uses.
+  if (!HeadIs(head, kLocal) || head.size() < 30 || ReadU16(head, 4) > 63) return false;
+  const std::uint16_t method = ReadU16(head, 8), nameLength = ReadU16(head, 26);
+  constexpr std::uint16_t kMethods[] = {0, 8, 9, 12, 14, 93, 95, 98, 99};
+  return nameLength > 0 && nameLength <= 1024 && std::find(std::begin(kMethods), std::end(kMethods), method) != std::end(kMethods);
+}
+
+TContentMeasure MeasureZip(TSourceReader& bytes, std::uint64_t maxBytes) {
+  if (!ZipStarts(bytes.Span(0, std::min<std::uint64_t>(bytes.Size(), 30)))) return Result(TContentVerdict::NotThisType, 0);
+  const std::uint64_t limit = std::min(bytes.Size(), maxBytes);
+  std::uint64_t at = 0;
+  TZipKind kind;
+  int members = 0;
+  // The local entries, each followed by its data (and, where the sizes came after the data,
+  // a descriptor).
+  while (bytes.Equals(at, kLocal)) {
+    if (!bytes.Has(at, 30)) return CutOff(bytes, maxBytes, "ZIP");
+    const std::uint16_t flags = bytes.U16Le(at + 6), method = bytes.U16Le(at + 8);
+    std::uint64_t packed = bytes.U32Le(at + 18);
+    const std::uint16_t nameLength = bytes.U16Le(at + 26), extraLength = bytes.U16Le(at + 28);
+    const TBytes nameBytes = bytes.Span(at + 30, nameLength);
+    const std::string name(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size());
+    // Zip64: the sizes are in the extra field.
+    if (packed == 0xFFFFFFFFu) {
+      for (std::uint64_t e = at + 30 + nameLength; e + 4 <= at + 30 + nameLength + extraLength;) {
+        const std::uint16_t id = bytes.U16Le(e), size = bytes.U16Le(e + 2);
+        if (id == 0x0001 && size >= 16) packed = bytes.U64Le(e + 12);
+        e += 4 + size;
+      }
+    }
+    const std::uint64_t data = at + 30 + nameLength + extraLength;
+    if (data > limit) return CutOff(bytes, maxBytes, "ZIP");
+    kind.Note(name, bytes, data, static_cast<std::uint32_t>(std::min<std::uint64_t>(packed, UINT32_MAX)), method == 0);
+    if ((flags & 0x08) && packed == 0) {
+      // The sizes follow the data: the descriptor is the first one whose size is the
+      // distance from the data.
+      std::uint64_t from = data;
+      bool found = false;
+      while (const auto d = bytes.Find(from, limit, kDescriptor)) {
+        if (bytes.U32Le(*d + 8) == *d - data) {
+          at = *d + 16;
+          found = true;
+          break;
+        }
+        from = *d + 1;
+      }
+      if (!found) return CutOff(bytes, maxBytes, "ZIP");
+    } else {
+      if (packed > limit - data) return CutOff(bytes, maxBytes, "ZIP");
+      at = data + packed;
+      if (flags & 0x08) at += bytes.Equals(at, kDescriptor) ? 16 : 12;
+    }
+    if (at > limit) return CutOff(bytes, maxBytes, "ZIP");
+    ++members;
+  }
+  if (members == 0) return Result(TContentVerdict::NotThisType, 0);
+  // The central directory: one entry per member.
+  const std::uint64_t central = at;
+  int entries = 0;
+  while (bytes.Equals(at, kCentral)) {
+    if (!bytes.Has(at, 46)) return CutOff(bytes, maxBytes, "ZIP");
+    at += 46 + static_cast<std::uint64_t>(bytes.U16Le(at + 28)) + bytes.U16Le(at + 30) + bytes.U16Le(at + 32);
+    ++entries;
+  }
+  if (bytes.Equals(at, kEnd64)) {
+    const std::uint64_t size = bytes.U64Le(at + 4);
+    if (size > limit - at) return CutOff(bytes, maxBytes, "ZIP");
+    at += 12 + size;
+  }
+  if (bytes.Equals(at, kLocator64)) at += 20;
+  if (!bytes.Equals(at, kEnd)) {
+    if (!bytes.Has(at, 4)) return CutOff(bytes, maxBytes, "ZIP");
+    return Result(TContentVerdict::Damaged, at, "The ZIP archive's directory breaks off after " +
+                                                    std::to_string(entries) + " of its members");
+  }
+  if (!bytes.Has(at, 22)) return CutOff(bytes, maxBytes, "ZIP");
+  TContentMeasure m;
+  m.Length = at + 22 + bytes.U16Le(at + 20);
+  if (m.Length > limit) return CutOff(bytes, maxBytes, "ZIP");
+  m.Extension = kind.Extension;
+  const std::uint32_t directoryAt = bytes.U32Le(at + 16);
+  const std::uint16_t total = bytes.U16Le(at + 10);
+  if (entries != members || (total != 0xFFFF && total != entries)) {
+    m.Verdict = TContentVerdict::Damaged;
+    m.Reason = "The ZIP archive lists " + std::to_string(total) + " members, " + std::to_string(members) + " are there";
+  } else if (directoryAt != 0xFFFFFFFFu && directoryAt != central) {
+    m.Verdict = TContentVerdict::Damaged;
+    m.Reason = "The ZIP archive's directory is not where the archive says";
+  } else {
+    m.Verdict = TContentVerdict::Whole;
+  }
+  return m;
+}
+
+bool SqliteStarts(TBytes head) { return HeadIs(head, std::string_view("SQLite format 3\0", 16)); }
+
+TContentMeasure MeasureSqlite(TSourceReader& bytes, std::uint64_t maxBytes) {
+  if (!bytes.Has(0, 100) || !SqliteStarts(bytes.Span(0, 16))) return Result(TContentVerdict::NotThisType, 0);
+  const std::uint16_t field = bytes.U16Be(16);
+  const std::uint32_t pageSize = field == 1 ? 65536u : field;
+  if (pageSize < 512 || !std::has_single_bit(pageSize)) return Result(TContentVerdict::NotThisType, 0);
+  // The page count is kept only while the "valid for" number is the change counter.
+  const std::uint32_t pages = bytes.U32Be(28);
+  if (pages == 0 || bytes.U32Be(92) != bytes.U32Be(24))
+    return Result(TContentVerdict::Damaged, std::min<std::uint64_t>(pageSize, bytes.Size()),
+                  "The SQLite database does not record its size");
+  const std::uint64_t length = static_cast<std::uint64_t>(pageSize) * pages;
+  if (length > maxBytes) return Result(TContentVerdict::NotThisType, 0);
+  if (!bytes.Has(0, length)) return CutOff(bytes, maxBytes, "SQLite");
+  return Result(TContentVerdict::Whole, length);
+}
+
+}  // namespace restovo

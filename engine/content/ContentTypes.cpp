@@ -1,0 +1,40 @@
+#include "content/ContentTypes.h"
+
+#include <array>
+
+#include "content/ContainerFormats.h"
+#include "content/ImageFormats.h"
+
+namespace restovo {
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+// Most specific first: the first whose start matches is taken.
+constexpr std::array kTypes = {
+    TContentType{"JPEG", "jpg", 4, JpegStarts, MeasureJpeg, 512 * kMiB},
+    TContentType{"PNG", "png", 16, PngStarts, MeasurePng, 1024 * kMiB},
+    TContentType{"GIF", "gif", 6, GifStarts, MeasureGif, 256 * kMiB},
+    TContentType{"BMP", "bmp", 30, BmpStarts, MeasureBmp, 1024 * kMiB},
+    TContentType{"SQLite", "sqlite", 16, SqliteStarts, MeasureSqlite, 64 * 1024 * kMiB},
+    TContentType{"ZIP", "zip", 30, ZipStarts, MeasureZip, 16 * 1024 * kMiB},
+};
+
+}  // namespace
+
+std::span<const TContentType> ContentTypes() { return kTypes; }
+
+const TContentType* ContentTypeOf(TBytes head) {
+  for (const TContentType& t : kTypes)
+    if (head.size() >= t.HeadBytes && t.Starts(head)) return &t;
+  return nullptr;
+}
+
+const TContentType* ContentTypeNamed(std::string_view name) {
+  for (const TContentType& t : kTypes)
+    if (t.Name == name) return &t;
+  return nullptr;
+}
+
+}  // namespace restovo

@@ -1,0 +1,49 @@
+// The kinds of file the deep scan knows by their content: for each, how its start is told
+// and how its length is found from its own structure, in one table.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "content/ByteSource.h"
+
+namespace restovo {
+
+enum class TContentVerdict : std::uint8_t {
+  NotThisType,  // the start only looked like one: no file of this kind is there
+  Whole,        // the structure runs to its end, every check held
+  Damaged,      // the structure is there, but a check failed: Reason says which
+  Truncated,    // the bytes end (or cannot be read) before the file's end
+};
+
+struct TContentMeasure {
+  TContentVerdict Verdict = TContentVerdict::NotThisType;
+  // The file's length: to its end when Whole or Damaged (as far as the structure could be
+  // followed), all the bytes there were when Truncated.
+  std::uint64_t Length = 0;
+  std::string Reason;     // what failed, in words a person understands
+  std::string Extension;  // a more precise one than the type's, where the content tells
+};
+
+struct TContentType {
+  std::string_view Name;       // "JPEG"
+  std::string_view Extension;  // "jpg"
+  std::size_t HeadBytes;       // how many first bytes Starts needs
+  // Whether a file of this kind may start with these bytes (a cheap test, run on every
+  // candidate place).
+  bool (*Starts)(TBytes head);
+  // Follows the structure from the first byte; never reads past maxBytes.
+  TContentMeasure (*Measure)(TSourceReader& bytes, std::uint64_t maxBytes);
+  // The longest file of this kind the scan follows: a bound on work for a damaged file,
+  // not a guess at its size.
+  std::uint64_t MaxBytes;
+};
+
+std::span<const TContentType> ContentTypes();
+// The first type whose start matches, or nullptr.
+const TContentType* ContentTypeOf(TBytes head);
+const TContentType* ContentTypeNamed(std::string_view name);
+
+}  // namespace restovo

@@ -1,0 +1,164 @@
+// Files known by their content: real files made by Pillow, sqlite3 and zipfile, measured
+// to their last byte with other bytes behind them, cut short, damaged, and false starts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "content/ContentTypes.h"
+#include "TestSupport.h"
+
+namespace restovo {
+namespace {
+
+struct Sample {
+  std::string Name, Type, Extension;
+  std::size_t Size = 0;
+  std::vector<std::byte> Bytes;
+};
+
+std::vector<Sample> Samples() {
+  std::vector<Sample> out;
+  std::ifstream list(FixturePath("content/content-samples.tsv"));
+  for (std::string line; std::getline(list, line);) {
+    std::istringstream fields(line);
+    Sample s;
+    std::string size;
+    std::getline(fields, s.Name, '\t');
+    std::getline(fields, s.Type, '\t');
+    std::getline(fields, size, '\t');
+    std::getline(fields, s.Extension, '\t');
+    s.Size = std::stoul(size);
+    s.Bytes = ReadWholeFile(FixturePath("content/" + s.Name));
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+TContentMeasure MeasureAs(const TContentType& type, TBytes bytes) {
+  TMemorySource source(bytes);
+  TSourceReader reader(source);
+  return type.Measure(reader, type.MaxBytes);
+}
+
+// What lies behind a file on a disk: other data, here bytes of no kind and of other files.
+std::vector<std::byte> WithBytesBehind(const std::vector<std::byte>& file) {
+  std::vector<std::byte> out = file;
+  std::uint32_t seed = 7;
+  for (int i = 0; i < 5000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    out.push_back(std::byte(seed >> 16));
+  }
+  return out;
+}
+
+TEST(ContentTypes, RealFilesAreTheirTypeAndEndAtTheirLastByte) {
+  REQUIRE_FIXTURE(FixturePath("content/content-samples.tsv"));
+  const auto samples = Samples();
+  ASSERT_GE(samples.size(), 10u);
+  for (const Sample& s : samples) {
+    SCOPED_TRACE(s.Name);
+    ASSERT_EQ(s.Bytes.size(), s.Size);
+    const std::vector<std::byte> disk = WithBytesBehind(s.Bytes);
+    const TContentType* type = ContentTypeOf(disk);
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(type->Name, s.Type);
+    // The photo's EXIF holds a whole thumbnail with its own end marker: the photo goes on.
+    const TContentMeasure m = MeasureAs(*type, disk);
+    EXPECT_EQ(m.Verdict, TContentVerdict::Whole) << m.Reason;
+    EXPECT_EQ(m.Length, s.Size);
+    EXPECT_EQ(m.Extension, s.Extension);
+  }
+}
+
+TEST(ContentTypes, AFileCutShortIsTruncatedWithWhatThereIs) {
+  REQUIRE_FIXTURE(FixturePath("content/content-samples.tsv"));
+  for (const Sample& s : Samples()) {
+    SCOPED_TRACE(s.Name);
+    const std::size_t cut = s.Size * 6 / 10;
+    const TBytes part = TBytes(s.Bytes).first(cut);
+    const TContentType* type = ContentTypeOf(part);
+    ASSERT_NE(type, nullptr);
+    const TContentMeasure m = MeasureAs(*type, part);
+    EXPECT_EQ(m.Verdict, TContentVerdict::Truncated);
+    EXPECT_EQ(m.Length, cut);
+    EXPECT_FALSE(m.Reason.empty());
+  }
+}
+
+TEST(ContentTypes, DamageIsToldWithItsReason) {
+  REQUIRE_FIXTURE(FixturePath("content/content-samples.tsv"));
+  std::map<std::string, Sample> byName;
+  for (Sample& s : Samples()) byName[s.Name] = std::move(s);
+  auto find = [](const std::vector<std::byte>& b, std::string_view text, std::size_t from = 0) {
+    for (std::size_t i = from; i + text.size() <= b.size(); ++i)
+      if (std::memcmp(b.data() + i, text.data(), text.size()) == 0) return i;
+    return b.size();
+  };
+  struct Case {
+    const char* sample;
+    std::function<void(std::vector<std::byte>&)> damage;
+    std::string reason;  // a part of it
+  };
+  const Case cases[] = {
+      {"picture.png", [&](std::vector<std::byte>& b) { b[find(b, "IDAT") + 40] ^= std::byte{0x55}; },
+       "(IDAT) fails its CRC"},
+      {"archive.zip", [&](std::vector<std::byte>& b) { PutU16(b, find(b, "PK\x05\x06") + 10, 3); },
+       "lists 3 members, 2 are there"},
+      {"archive.zip", [&](std::vector<std::byte>& b) { PutU32(b, find(b, "PK\x05\x06") + 16, 12); },
+       "directory is not where"},
+      // Another picture's start in the middle of this one's picture data.
+      {"progressive.jpg",
+       [&](std::vector<std::byte>& b) {
+         const std::size_t at = find(b, "\xFF\xDA") + 400;
+         b[at] = std::byte{0xFF};
+         b[at + 1] = std::byte{0xD8};
+       },
+       "breaks off"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sample + (": " + c.reason));
+    std::vector<std::byte> bytes = byName.at(c.sample).Bytes;
+    c.damage(bytes);
+    const TContentType* type = ContentTypeOf(bytes);
+    ASSERT_NE(type, nullptr);
+    const TContentMeasure m = MeasureAs(*type, WithBytesBehind(bytes));
+    EXPECT_EQ(m.Verdict, TContentVerdict::Damaged);
+    EXPECT_NE(m.Reason.find(c.reason), std::string::npos) << m.Reason;
+    EXPECT_GT(m.Length, 0u);
+  }
+}
+
+TEST(ContentTypes, StartsThatOnlyLookLikeAFileAreNone) {
+  auto bytes = [](std::string_view head, std::size_t zeros = 4096) {
+    std::vector<std::byte> b(head.size() + zeros);
+    std::memcpy(b.data(), head.data(), head.size());
+    return b;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::byte> bytes;
+  };
+  const Case cases[] = {
+      {"a JPEG start with an empty segment", bytes("\xFF\xD8\xFF\xE0")},
+      {"a JPEG that ends before any frame", bytes(std::string_view("\xFF\xD8\xFF\xE0\x00\x04..\xFF\xD9", 10))},
+      {"a PNG whose header chunk has another size", bytes(std::string_view("\x89PNG\r\n\x1A\n\0\0\0\x0EIHDR", 16))},
+      {"a GIF of no size", bytes("GIF89a")},
+      {"an SQLite header with a page size that is none", bytes(std::string_view("SQLite format 3\0\x03\x01", 18))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int started = 0;  // the start must fool a type, or the case shows nothing
+    for (const TContentType& type : ContentTypes()) {
+      if (c.bytes.size() < type.HeadBytes || !type.Starts(c.bytes)) continue;
+      ++started;
+      EXPECT_EQ(MeasureAs(type, c.bytes).Verdict, TContentVerdict::NotThisType) << type.Name;
+    }
+    EXPECT_GT(started, 0);
+  }
+}
+
+}  // namespace
+}  // namespace restovo
