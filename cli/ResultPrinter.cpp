@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "fs/ContentCarving.h"
+
 namespace restovo::cli {
 
 std::vector<const TFileInfo*> CollectTree(const TFileInfo* root) {
@@ -206,6 +208,15 @@ void PrintJson(std::FILE* out, const std::vector<const TFileInfo*>& items, const
     if (item->Damage != rdNone) {
       line += ", \"damage\": ";
       AppendJsonString(line, RecordDamageText(item->Damage, item->ClaimedSize));
+    }
+    // A file found by its content says what the check of its structure found.
+    if (const auto* carved = dynamic_cast<const TCarvedDataInfo*>(item->FsData.get())) {
+      line += ", \"found_by\": \"content\", \"content_check\": ";
+      AppendJsonString(line, ContentVerdictText(carved->Verdict));
+      if (!carved->Reason.empty()) {
+        line += ", \"reason\": ";
+        AppendJsonString(line, carved->Reason);
+      }
     }
     line += '}';
     std::fwrite(line.data(), 1, line.size(), out);

@@ -23,6 +23,15 @@ constexpr std::array kTypes = {
 
 }  // namespace
 
+const char* ContentVerdictText(TContentVerdict verdict) {
+  switch (verdict) {
+    case TContentVerdict::Whole: return "whole";
+    case TContentVerdict::Damaged: return "damaged";
+    case TContentVerdict::Truncated: return "truncated";
+    default: return "none";
+  }
+}
+
 std::span<const TContentType> ContentTypes() { return kTypes; }
 
 const TContentType* ContentTypeOf(TBytes head) {

@@ -18,6 +18,9 @@ enum class TContentVerdict : std::uint8_t {
   Truncated,    // the bytes end (or cannot be read) before the file's end
 };
 
+// "whole", "damaged", "truncated" (or "none" for NotThisType), as the terminal's JSON says it.
+const char* ContentVerdictText(TContentVerdict verdict);
+
 struct TContentMeasure {
   TContentVerdict Verdict = TContentVerdict::NotThisType;
   // The file's length: to its end when Whole or Damaged (as far as the structure could be

@@ -116,6 +116,52 @@ int TDiskScaner::AddItem(TFileInfo* item) {
   return static_cast<int>(Items.size() - 1);
 }
 
+void TDiskScaner::CarveContent(std::vector<TContentCandidate> candidates, const std::vector<TByteRange>& claimed) {
+  if (!RootItem || candidates.empty()) return;
+  const std::vector<TCarvedFile> files =
+      MeasureCandidates(Volume, std::move(candidates), claimed, [this] { return StopRequested(); });
+  if (files.empty()) return;
+  auto folder = [this](TFileInfo* parent, std::string name) {
+    TFileInfo* f = NewRecord();
+    f->IsFolder = true;
+    f->InUse = true;  // no folder of the volume, deleted or not: a place to list them
+    f->State = rsFolder;
+    f->Name = std::move(name);
+    f->Parent = parent;
+    return f;
+  };
+  TFileInfo* top = folder(RootItem, "Found by content");
+  std::vector<std::pair<const TContentType*, TFileInfo*>> kinds;  // a folder per kind
+  std::vector<std::size_t> numbers;
+  for (const TCarvedFile& c : files) {
+    auto kind = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == c.Type; });
+    if (kind == kinds.end()) {
+      kinds.emplace_back(c.Type, folder(top, std::string(c.Type->Name)));
+      numbers.push_back(0);
+      kind = std::prev(kinds.end());
+    }
+    const std::size_t k = static_cast<std::size_t>(kind - kinds.begin());
+    TFileInfo* item = NewRecord();
+    // Named by kind and number, in the order they lie on the volume.
+    std::string number = std::to_string(++numbers[k]);
+    if (number.size() < 5) number.insert(0, 5 - number.size(), '0');
+    const std::string_view extension = c.Measure.Extension.empty() ? c.Type->Extension : c.Measure.Extension;
+    item->Name = std::string(c.Type->Name) + " " + number + "." + std::string(extension);
+    item->Size = static_cast<std::int64_t>(c.Measure.Length);
+    item->State = c.Measure.Verdict == TContentVerdict::Whole ? rsGood : rsPoor;
+    if (c.Measure.Verdict != TContentVerdict::Whole) item->Damage |= rdContent;
+    auto data = std::make_unique<TCarvedDataInfo>();
+    data->Offset = c.Offset;
+    data->Verdict = c.Measure.Verdict;
+    data->Reason = c.Measure.Reason;
+    item->FsData = std::move(data);
+    item->Parent = kind->second;
+    if (!Accept(item)) continue;
+    AddItem(item);
+    LinkToParent(item);
+  }
+}
+
 // Records belong to the scanner's store and go with it; nothing to release one by one.
 void TDiskScaner::FreeItem(TFileInfo*) {}
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "fs/ContentCarving.h"
 #include "volume/DriveList.h"
 #include "records/TypesDefine.h"
 #include "io/VolumeAccess.h"
@@ -127,6 +128,11 @@ class TDiskScaner {
   }
   // The flag a long step after the reading (linking the tree) checks: the runner's when set.
   const std::atomic<bool>* LinkStopFlag() const { return StopSource ? StopSource : &Stop; }
+  // The files found by content (candidates of the deep pass) that no found file claims
+  // (sorted, merged byte ranges), listed under "Found by content", a folder per kind.
+  void CarveContent(std::vector<TContentCandidate> candidates, const std::vector<TByteRange>& claimed);
+  // What the content detector of the last deep pass found, for CarveContent.
+  std::vector<TContentCandidate> ContentCandidates;
   // A new zeroed record owned by this scanner until it is destroyed.
   TFileInfo* NewRecord() { return Records.New(); }
   std::size_t RecordCount() const { return Records.Count(); }

@@ -26,6 +26,10 @@ std::string RecordDamageText(std::uint8_t damage, std::int64_t claimedSize) {
     if (!text.empty()) text += ' ';
     text += "Only the file's name was found, in its folder's index; where its data lay is not known.";
   }
+  if (damage & rdContent) {
+    if (!text.empty()) text += ' ';
+    text += "The file was found by its content, which is damaged or cut short.";
+  }
   if (damage & rdSizeBeyondData) {
     if (!text.empty()) text += ' ';
     text += "The recorded size (" + std::to_string(claimedSize) +

@@ -241,8 +241,30 @@ std::int64_t TRecoveryNtfsStream::Read(void* buffer, std::int64_t count) {
   return n;
 }
 
+TRecoveryCarvedStream::TRecoveryCarvedStream(TDiskObject* disk, TFileInfo* info) : TRecoveryStream(disk, info, false) {
+  const auto* data = info ? dynamic_cast<const TCarvedDataInfo*>(info->FsData.get()) : nullptr;
+  if (!data || !disk || !disk->Scaner) {
+    Info = nullptr;
+    return;
+  }
+  Offset = data->Offset;
+}
+
+std::int64_t TRecoveryCarvedStream::Read(void* buffer, std::int64_t count) {
+  if (!Info || Failed) return 0;
+  const std::int64_t n = std::min<std::int64_t>({count, Info->Size - Position, std::int64_t{1} << 30});
+  if (n <= 0) return 0;
+  const auto want = static_cast<std::uint32_t>(n);
+  const std::uint32_t got = ReadVolume(Disk->Scaner->Volume, buffer, want, Offset + static_cast<std::uint64_t>(Position));
+  if (got < want) Failed = true;
+  Position += got;
+  return got;
+}
+
 std::unique_ptr<TRecoveryStream> CreateStream(TDiskObject* disk, TFileInfo* info) {
   if (!disk) return nullptr;
+  if (info && dynamic_cast<const TCarvedDataInfo*>(info->FsData.get()))
+    return std::make_unique<TRecoveryCarvedStream>(disk, info);
   switch (disk->FsKind) {
     case fkFat12:
     case fkFat16:

@@ -58,6 +58,16 @@ class TRecoveryFatStream final : public TRecoveryStream {
   TFatEntryInfo* Entry = nullptr;
 };
 
+// The bytes of a file found by its content: one stretch of the volume.
+class TRecoveryCarvedStream final : public TRecoveryStream {
+ public:
+  TRecoveryCarvedStream(TDiskObject* disk, TFileInfo* info);
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+
+ private:
+  std::uint64_t Offset = 0;
+};
+
 class TNtfsScaner;
 
 // The data of an NTFS file: resident bytes from its MFT record, or its runs with holes read

@@ -135,6 +135,14 @@ class ScreenshotTest : public QObject {
                      });
   }
 
+  void ADeepScanOfACardWhoseFoldersAreGone() {
+    // Files known by their content alone, a folder per kind.
+    DeepScanAndShoot("fat32-carved.img", QStringLiteral("JPEG"), QStringLiteral("16-deep-scan-by-content.png"),
+                     [](const QModelIndex& jpeg) {
+                       QCOMPARE(jpeg.parent().data().toString(), QStringLiteral("Found by content"));
+                     });
+  }
+
   void FilterPreviewAndRestore() {
     const QString demo = qEnvironmentVariable("RESTOVO_DEMO_IMAGE");
     if (!QFile::exists(demo)) QSKIP("the demo image is not built");

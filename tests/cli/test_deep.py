@@ -138,6 +138,28 @@ class FormattedNtfs(unittest.TestCase):
         self.assertIn(top + "Pictures/Holiday/beach 12.jpg", deep)
 
 
+class CardWithNoStructureLeft(unittest.TestCase):
+    def test_files_whose_folder_is_gone_come_back_by_their_content(self):
+        # The folder's clusters were overwritten and the card formatted: only the bytes of
+        # the files tell what they are.
+        image = fixture("fat32-carved.img")
+        files = manifest("fat32-carved")
+        self.assertFalse([i for i in scan(image)["items"] if not i["folder"]])
+        items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
+        kinds = {"jpg": "JPEG", "png": "PNG", "gif": "GIF", "bmp": "BMP", "sqlite": "SQLite", "zip": "ZIP",
+                 "docx": "ZIP", "odt": "ZIP"}
+        for item in items:
+            self.assertEqual(item["found_by"], "content", item["path"])
+            self.assertEqual(item["content_check"], "whole", item["path"])
+            self.assertEqual(item["state"], "Good", item["path"])
+            extension = item["name"].rsplit(".", 1)[1]
+            self.assertIn("/Found by content/%s/" % kinds[extension], item["path"])
+        self.assertEqual(sorted(i["size"] for i in items), sorted(size for _, size, _, _ in files))
+        with tempfile.TemporaryDirectory() as out:
+            restored = sorted(restore(image, out, "--deep").values())
+        self.assertEqual(restored, sorted(digest for _, _, digest, _ in files))
+
+
 class NtfsRecordsTakenByNewFiles(unittest.TestCase):
     def test_deleted_files_are_listed_by_the_names_left_in_index_blocks(self):
         # Their records now hold new files: only the freed index blocks of their folders

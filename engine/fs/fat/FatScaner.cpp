@@ -642,6 +642,8 @@ void TFatScaner::Scan() {
     if (Deep && PreviousLayout && (!StopRequested() || KeepStoppedResults)) WalkPreviousLayout();
     // A stopped scan whose results are kept shows verdicts too: they must be as true.
     if (!StopRequested() || KeepStoppedResults) RateSharedClusters();
+    // Last: what no file found by structure claims may be a file known by its content.
+    if (Deep && !StopRequested()) CarveContent(std::move(ContentCandidates), ClaimedByFoundFiles());
   } catch (const std::bad_alloc&) {
     Fail("There is not enough memory to scan this volume");
   }
@@ -651,7 +653,26 @@ void TFatScaner::Scan() {
   FolderByCluster.clear();
   PreviousLayout.reset();
   PreviousFound.clear();
+  ContentCandidates = {};
   ClusterBuf = {};
+}
+
+std::vector<TByteRange> TFatScaner::ClaimedByFoundFiles() {
+  std::vector<TByteRange> claimed;
+  for (const TFileInfo* item : Items) {
+    const auto* entry = item->IsFolder ? nullptr : dynamic_cast<const TFatEntryInfo*>(item->FsData.get());
+    if (!entry || item->Size <= 0) continue;
+    if (entry->LayoutClusterSize != 0) {
+      claimed.push_back({entry->LayoutStart(), static_cast<std::uint64_t>(item->Size)});
+      continue;
+    }
+    if (!entry->Deleted) continue;
+    ForEachDeletedRun(entry->FirstCluster, item->Size, [&](std::uint32_t from, std::uint32_t to) {
+      claimed.push_back({static_cast<std::uint64_t>(DataOffset) + std::uint64_t{from - 2} * ClusterSize,
+                         std::uint64_t{to - from} * ClusterSize});
+    });
+  }
+  return MergeRanges(std::move(claimed));
 }
 
 void TFatScaner::RunDeepPass() {
@@ -662,9 +683,11 @@ void TFatScaner::RunDeepPass() {
   TFatDirectoryDetector directories(static_cast<std::uint64_t>(DataOffset), ClusterSize, DataClusterCount + 1);
   const TFatDataLayout own = OwnDataLayout();
   TFatPreviousLayoutDetector previous(own, DeclaredSize());
+  TContentDetector content(ClusterSize);
   TDeepPass pass(Volume, ClusterSize);
   pass.AddDetector(&directories);
   pass.AddDetector(&previous);
+  pass.AddDetector(&content);
   pass.StopRequested = [this] { return StopRequested(); };
   pass.OnProgress = [this](std::uint64_t done, std::uint64_t total) {
     if (OnProgress && total > 0)
@@ -674,6 +697,7 @@ void TFatScaner::RunDeepPass() {
   DeepBytesRead = report.BytesRead;
   DeepBytesToRead = report.BytesToRead;
   DeepSeconds = report.Seconds;
+  ContentCandidates = content.Take();
   if (!previous.Layout() || report.Stopped) {
     ChainFoundClusters(directories.Found());
     return;

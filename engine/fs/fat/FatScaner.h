@@ -185,6 +185,8 @@ class TFatScaner : public TDiskScaner {
   void AttachUnreachedFolders();
   // Deleted files whose clusters another deleted file claims too lose "Good".
   void RateSharedClusters();
+  // The bytes the deleted files found claim, sorted and merged: not carved again.
+  std::vector<TByteRange> ClaimedByFoundFiles();
   // The name, for a deleted entry, after the long-name run before it (emptied).
   std::string EntryName(TBytes entry, bool deleted, std::vector<std::array<std::byte, 32>>& longName);
 

@@ -322,6 +322,7 @@ void TNtfsScaner::Scan() {
     LiveRecords = {};
     LiveIndexRanges = {};
     LiveNameKeys = {};
+    ContentCandidates = {};
   };
   if (stopped && !KeepStoppedResults) return release();
   // After a stop the tree of what was found is still built, so it can be shown. It is built
@@ -348,7 +349,27 @@ void TNtfsScaner::Scan() {
     if (RootItem && !found.empty()) LinkFoundRecords(found, stopped);
     if (RootItem && !IndexEntries.empty()) LinkIndexNames(tree, found);
   }
+  // Last: what no file found by structure claims may be a file known by its content.
+  if (Deep && !stopped && !StopRequested()) CarveContent(std::move(ContentCandidates), ClaimedByFoundFiles());
   release();
+}
+
+std::vector<TByteRange> TNtfsScaner::ClaimedByFoundFiles() const {
+  std::vector<TByteRange> claimed;
+  const auto cluster = static_cast<std::uint64_t>(Geometry.ClusterBytes());
+  const std::int64_t clusters = Geometry.TotalClusters();
+  for (const TFileInfo* item : Items) {
+    std::int64_t vcn = 0;
+    for (const TRunNode& run : item->Runs) {
+      const std::int64_t length = run.NextVcn - vcn;
+      vcn = run.NextVcn;
+      // Runs a damaged record puts past the volume claim nothing there is.
+      if (run.Lcn < 0 || length <= 0 || run.Lcn >= clusters) continue;
+      const std::int64_t n = std::min(length, clusters - run.Lcn);
+      claimed.push_back({static_cast<std::uint64_t>(run.Lcn) * cluster, static_cast<std::uint64_t>(n) * cluster});
+    }
+  }
+  return MergeRanges(std::move(claimed));
 }
 
 bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector<TFileInfo*>& found) {
@@ -396,8 +417,10 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
   // The entries of files in use now are of no help, and live folders hold most entries.
   indexes.Keep = [this](const TNtfsIndexEntry& e) { return !LiveNow(e.Record(), e.Sequence()); };
   TDeepPass pass(Volume, static_cast<std::uint32_t>(Geometry.ClusterBytes()));
+  TContentDetector content(static_cast<std::uint32_t>(Geometry.ClusterBytes()));
   pass.AddDetector(&records);
   pass.AddDetector(&indexes);
+  pass.AddDetector(&content);
   pass.StopRequested = [this] { return StopRequested(); };
   // The $MFT's own read was the first part of the bar; the pass is the rest.
   pass.OnProgress = [this](std::uint64_t done, std::uint64_t total) {
@@ -408,6 +431,7 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
   DeepBytesToRead = report.BytesToRead;
   DeepSeconds = report.Seconds;
   IndexEntries = indexes.Take();
+  ContentCandidates = content.Take();
   {
     const std::vector<std::uint64_t> leftOut = indexes.TakeLeftOutNames();
     LiveNameKeys.insert(LiveNameKeys.end(), leftOut.begin(), leftOut.end());

@@ -71,6 +71,8 @@ class TNtfsScaner : public TDiskScaner {
   // Keys of the names that entries of files in use give (NameInFolderKey), sorted.
   std::vector<std::uint64_t> LiveNameKeys;
   void NoteLiveIndex(const TInodeData& folder, TBytes record);
+  // The bytes the files found claim, sorted and merged: not carved again.
+  std::vector<TByteRange> ClaimedByFoundFiles() const;
   // Takes the $MFT's runs (into MftInfo) and its $BITMAP size from the copy of record 0 at
   // cluster lcn; false when it cannot be read or does not say them. A record that breaks
   // off is taken only when damagedToo is set.
