@@ -167,8 +167,13 @@ class NtfsRecordsTakenByNewFiles(unittest.TestCase):
         image = fixture("ntfs-reused.img")
         files = {p.rsplit("/", 1)[1]: (p, size) for p, size, _, status in manifest("ntfs-reused") if status != "live"}
         self.assertFalse([i for i in scan(image)["items"] if not i["folder"]])
-        items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
+        found = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
+        items = [i for i in found if i.get("found_by") != "content"]
         self.assertGreaterEqual(len(items), 20, [i["path"] for i in items])
+        # The real files among them: their bytes are still there, whole.
+        by_content = sorted((i["size"], i["path"].rsplit(".", 1)[1]) for i in found if i.get("found_by") == "content")
+        self.assertEqual(by_content, sorted((files[n][1], n.rsplit(".", 1)[1]) for n in
+                                            ("photo.jpg", "picture.png", "letter.docx")))
         for item in items:
             name = item["path"].rsplit("/", 1)[1]
             self.assertIn(name, files, "a live file or a made-up name: " + item["path"])
@@ -192,10 +197,14 @@ class NtfsRecordsTakenByNewFiles(unittest.TestCase):
         self.assertEqual(len({i["path"] for i in items}), len(items), "a file listed twice")
         with tempfile.TemporaryDirectory() as out:
             r = subprocess.run([CLI, "restore", image, "--to", out, "--deep"], capture_output=True, text=True, env=ENV)
-        # Nothing of their data is known: each is refused with the reason, none written.
+            restored = sorted(sha256(os.path.join(top, n)) for top, _, names in os.walk(out) for n in names)
+        # Of those known by name only nothing of their data is known: each is refused with
+        # the reason; those found by content are written byte for byte.
         self.assertEqual(r.returncode, 3, r.stdout + r.stderr)
-        self.assertIn("0 files written", r.stdout + r.stderr)
+        self.assertIn("3 files written", r.stdout + r.stderr)
         self.assertIn("Only the file's name was found", r.stdout + r.stderr)
+        self.assertEqual(restored, sorted(digest for p, _, digest, _ in manifest("ntfs-reused")
+                                          if p.rsplit("/", 1)[1] in ("photo.jpg", "picture.png", "letter.docx")))
 
 
 if __name__ == "__main__":
