@@ -168,4 +168,58 @@ TContentMeasure MeasureSqlite(TSourceReader& bytes, std::uint64_t maxBytes) {
   return Result(TContentVerdict::Whole, length);
 }
 
+namespace {
+// The forms of RIFF a scan lists, with the chunk each must start with.
+struct TRiffForm {
+  std::string_view Form, FirstChunk, Extension;
+};
+constexpr TRiffForm kRiffForms[] = {
+    {"WAVE", "fmt ", "wav"}, {"AVI ", "LIST", "avi"}, {"WEBP", "VP8", "webp"}};
+
+const TRiffForm* RiffFormOf(TBytes head) {
+  if (head.size() < 16 || std::memcmp(head.data(), "RIFF", 4) != 0) return nullptr;
+  for (const TRiffForm& f : kRiffForms)
+    if (std::memcmp(head.data() + 8, f.Form.data(), 4) == 0 &&
+        std::memcmp(head.data() + 12, f.FirstChunk.data(), f.FirstChunk.size()) == 0)
+      return &f;
+  return nullptr;
+}
+}  // namespace
+
+namespace {
+bool RiffFormStarts(TBytes head, std::string_view form) {
+  const TRiffForm* f = RiffFormOf(head);
+  return f && f->Form == form && ReadU32(head, 4) >= 12;
+}
+}  // namespace
+
+bool WavStarts(TBytes head) { return RiffFormStarts(head, "WAVE"); }
+bool AviStarts(TBytes head) { return RiffFormStarts(head, "AVI "); }
+bool WebpStarts(TBytes head) { return RiffFormStarts(head, "WEBP"); }
+
+TContentMeasure MeasureRiff(TSourceReader& bytes, std::uint64_t maxBytes) {
+  const TBytes head = bytes.Span(0, std::min<std::uint64_t>(bytes.Size(), 16));
+  const TRiffForm* form = RiffFormOf(head);
+  if (!form || ReadU32(head, 4) < 12) return Result(TContentVerdict::NotThisType, 0);
+  // A chunk of odd size is padded to an even one.
+  const std::uint64_t size = ReadU32(head, 4), length = 8 + size + (size & 1);
+  if (length > maxBytes) return Result(TContentVerdict::NotThisType, 0);
+  if (!bytes.Has(0, length)) {
+    // A writer that left out the last chunk's pad byte.
+    if (size & 1 && bytes.Has(0, length - 1)) return Result(TContentVerdict::Whole, length - 1);
+    return CutOff(bytes, maxBytes, "RIFF");
+  }
+  // The chunks inside must add up to the size.
+  for (std::uint64_t at = 12; at < 8 + size;) {
+    if (!bytes.Has(at, 8)) break;
+    const std::uint64_t chunk = bytes.U32Le(at + 4);
+    at += 8 + chunk + (chunk & 1);
+    if (at > 8 + size + 1)
+      return Result(TContentVerdict::Damaged, length, "A RIFF chunk runs past the file's end");
+  }
+  TContentMeasure m = Result(TContentVerdict::Whole, length);
+  m.Extension = std::string(form->Extension);
+  return m;
+}
+
 }  // namespace restovo

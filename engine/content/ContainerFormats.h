@@ -1,5 +1,5 @@
 // Files that hold others or keep their own page structure: ZIP (and the formats built on
-// it) and SQLite databases, each measured from its own structure.
+// it), SQLite databases and RIFF (WAV, AVI, WebP), each measured from its own structure.
 #pragma once
 
 #include "content/ContentTypes.h"
@@ -14,5 +14,11 @@ TContentMeasure MeasureZip(TSourceReader& bytes, std::uint64_t maxBytes);
 bool SqliteStarts(TBytes head);
 // Page size times the page count the header keeps, when the header says it is current.
 TContentMeasure MeasureSqlite(TSourceReader& bytes, std::uint64_t maxBytes);
+
+bool WavStarts(TBytes head);
+bool AviStarts(TBytes head);
+bool WebpStarts(TBytes head);
+// The size in the RIFF header, for the forms it holds: WAV sound, AVI video, WebP pictures.
+TContentMeasure MeasureRiff(TSourceReader& bytes, std::uint64_t maxBytes);
 
 }  // namespace restovo

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "content/ContainerFormats.h"
+#include "content/DocumentFormats.h"
 #include "content/ImageFormats.h"
 
 namespace restovo {
@@ -17,6 +18,11 @@ constexpr std::array kTypes = {
     TContentType{"PNG", "png", 16, PngStarts, MeasurePng, 1024 * kMiB},
     TContentType{"GIF", "gif", 6, GifStarts, MeasureGif, 256 * kMiB},
     TContentType{"BMP", "bmp", 30, BmpStarts, MeasureBmp, 1024 * kMiB},
+    TContentType{"TIFF", "tif", 8, TiffStarts, MeasureTiff, 2048 * kMiB},
+    TContentType{"PDF", "pdf", 8, PdfStarts, MeasurePdf, 4096 * kMiB},
+    TContentType{"WAV", "wav", 16, WavStarts, MeasureRiff, 4096 * kMiB},
+    TContentType{"AVI", "avi", 16, AviStarts, MeasureRiff, 4096 * kMiB},
+    TContentType{"WebP", "webp", 16, WebpStarts, MeasureRiff, 256 * kMiB},
     TContentType{"SQLite", "sqlite", 16, SqliteStarts, MeasureSqlite, 64 * 1024 * kMiB},
     TContentType{"ZIP", "zip", 30, ZipStarts, MeasureZip, 16 * 1024 * kMiB},
 };

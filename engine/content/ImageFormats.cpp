@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <vector>
 
 #include "io/Crc32.h"
 
@@ -233,6 +236,115 @@ TContentMeasure MeasureBmp(TSourceReader& bytes, std::uint64_t maxBytes) {
   if (size > maxBytes) return Result(TContentVerdict::NotThisType, 0);
   if (!bytes.Has(0, size)) return CutOff(bytes, maxBytes, "BMP");
   return Result(TContentVerdict::Whole, size);
+}
+
+// ---- TIFF and camera raw ----
+
+namespace {
+
+// Bytes of one value of each TIFF field type (0: not a type).
+std::uint32_t TiffTypeBytes(std::uint16_t type) {
+  static constexpr std::uint8_t kBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  return type < std::size(kBytes) ? kBytes[type] : 0;
+}
+
+struct TTiffReader {
+  TSourceReader& Bytes;
+  bool Big = false;  // "MM": big-endian
+  std::uint16_t U16(std::uint64_t at) { return Big ? Bytes.U16Be(at) : Bytes.U16Le(at); }
+  std::uint32_t U32(std::uint64_t at) { return Big ? Bytes.U32Be(at) : Bytes.U32Le(at); }
+  // Value k of an entry of type SHORT or LONG, wherever it lies.
+  std::uint32_t Value(std::uint64_t entry, std::uint16_t type, std::uint32_t count, std::uint32_t k) {
+    const std::uint32_t size = TiffTypeBytes(type);
+    const std::uint64_t at = static_cast<std::uint64_t>(size) * count <= 4 ? entry + 8 : U32(entry + 8);
+    return type == 3 ? U16(at + 2ull * k) : U32(at + 4ull * k);
+  }
+};
+
+}  // namespace
+
+bool TiffStarts(TBytes head) {
+  if (head.size() < 8) return false;
+  const std::string_view h(reinterpret_cast<const char*>(head.data()), 4);
+  const bool known = h == std::string_view("II*\0", 4) || h == std::string_view("MM\0*", 4) || h == "IIRO" ||
+                     h == "IIRS" || h == std::string_view("IIU\0", 4);
+  if (!known) return false;
+  const std::uint32_t first = h[0] == 'M' ? static_cast<std::uint32_t>(ReadU8(head, 4)) << 24 |
+                                                static_cast<std::uint32_t>(ReadU8(head, 5)) << 16 |
+                                                static_cast<std::uint32_t>(ReadU8(head, 6)) << 8 | ReadU8(head, 7)
+                                          : ReadU32(head, 4);
+  return first >= 8 && first % 2 == 0;
+}
+
+TContentMeasure MeasureTiff(TSourceReader& bytes, std::uint64_t maxBytes) {
+  if (!TiffStarts(bytes.Span(0, 8))) return Result(TContentVerdict::NotThisType, 0);
+  TTiffReader t{bytes, bytes.U8(0) == 'M'};
+  const std::uint64_t limit = std::min(bytes.Size(), maxBytes);
+  std::uint64_t end = 8;
+  std::string make, extension;
+  bool dng = false;
+  std::vector<std::uint64_t> pending{t.U32(4)}, seen;
+  // Offsets and byte counts of strips, tiles and previews come in pairs of tags.
+  struct TPair {
+    std::uint16_t OffsetTag, CountTag;
+  };
+  static constexpr TPair kPairs[] = {{0x0111, 0x0117}, {0x0144, 0x0145}, {0x0201, 0x0202}};
+  while (!pending.empty() && seen.size() < 64) {
+    const std::uint64_t ifd = pending.back();
+    pending.pop_back();
+    if (ifd < 8 || std::find(seen.begin(), seen.end(), ifd) != seen.end()) continue;
+    seen.push_back(ifd);
+    // Writers put directories after the data too: one past the bytes there are is cut off.
+    if (!bytes.Has(ifd, 2)) return ifd < maxBytes ? CutOff(bytes, maxBytes, "TIFF") : Result(TContentVerdict::NotThisType, 0);
+    const std::uint16_t count = t.U16(ifd);
+    if (count == 0 || count > 1000) {
+      if (seen.size() == 1) return Result(TContentVerdict::NotThisType, 0);
+      continue;
+    }
+    const std::uint64_t entries = ifd + 2, after = entries + 12ull * count;
+    end = std::max(end, after + 4);
+    if (end > limit) return CutOff(bytes, maxBytes, "TIFF");
+    std::map<std::uint16_t, std::uint64_t> at;  // tag -> its entry
+    for (std::uint16_t i = 0; i < count; ++i) {
+      const std::uint64_t e = entries + 12ull * i;
+      const std::uint16_t tag = t.U16(e), type = t.U16(e + 2);
+      const std::uint32_t n = t.U32(e + 4), size = TiffTypeBytes(type);
+      if (size == 0) continue;
+      at[tag] = e;
+      const std::uint64_t bytesOfValue = static_cast<std::uint64_t>(size) * n;
+      if (bytesOfValue > 4) end = std::max(end, static_cast<std::uint64_t>(t.U32(e + 8)) + bytesOfValue);
+      if (tag == 0x010F && type == 2 && make.empty()) {
+        const TBytes text = bytesOfValue <= 4 ? bytes.Span(e + 8, n) : bytes.Span(t.U32(e + 8), std::min<std::uint32_t>(n, 64));
+        make.assign(reinterpret_cast<const char*>(text.data()), text.size());
+      }
+      if (tag == 0xC612) dng = true;
+      // Directories below this one: sub-images, EXIF, GPS, interoperability.
+      if ((tag == 0x014A || tag == 0x8769 || tag == 0x8825 || tag == 0xA005) && (type == 4 || type == 13))
+        for (std::uint32_t k = 0; k < std::min<std::uint32_t>(n, 16); ++k) pending.push_back(t.Value(e, 4, n, k));
+    }
+    for (const TPair& p : kPairs) {
+      const auto o = at.find(p.OffsetTag), c = at.find(p.CountTag);
+      if (o == at.end() || c == at.end()) continue;
+      const std::uint16_t oType = t.U16(o->second + 2), cType = t.U16(c->second + 2);
+      const std::uint32_t n = std::min({t.U32(o->second + 4), t.U32(c->second + 4), 1u << 20});
+      if ((oType != 3 && oType != 4) || (cType != 3 && cType != 4)) continue;
+      for (std::uint32_t k = 0; k < n; ++k)
+        end = std::max(end, static_cast<std::uint64_t>(t.Value(o->second, oType, n, k)) + t.Value(c->second, cType, n, k));
+    }
+    if (const std::uint32_t next = t.U32(after); next != 0) pending.push_back(next);
+  }
+  if (end > limit) return CutOff(bytes, maxBytes, "TIFF");
+  const TBytes head = bytes.Span(0, 10);
+  const std::string_view h(reinterpret_cast<const char*>(head.data()), head.size());
+  if (h.substr(0, 4) == "IIRO" || h.substr(0, 4) == "IIRS") extension = "orf";
+  else if (h.substr(0, 4) == std::string_view("IIU\0", 4)) extension = "rw2";
+  else if (h.substr(8, 2) == "CR") extension = "cr2";
+  else if (dng) extension = "dng";
+  else if (make.rfind("NIKON", 0) == 0) extension = "nef";
+  else if (make.rfind("SONY", 0) == 0) extension = "arw";
+  TContentMeasure m = Result(TContentVerdict::Whole, end);
+  m.Extension = extension;
+  return m;
 }
 
 }  // namespace restovo

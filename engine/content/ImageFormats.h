@@ -1,4 +1,5 @@
-// Pictures by their content: JPEG, PNG, GIF and BMP, each measured from its own structure.
+// Pictures by their content: JPEG, PNG, GIF, BMP and TIFF with the camera raw formats built
+// on it, each measured from its own structure.
 #pragma once
 
 #include "content/ContentTypes.h"
@@ -21,5 +22,12 @@ TContentMeasure MeasureGif(TSourceReader& bytes, std::uint64_t maxBytes);
 bool BmpStarts(TBytes head);
 // The size in the file header, checked against the pixel array the info header describes.
 TContentMeasure MeasureBmp(TSourceReader& bytes, std::uint64_t maxBytes);
+
+bool TiffStarts(TBytes head);
+// The end of the last thing the directories point at: directories, out-of-line values,
+// strips, tiles and embedded previews, over the chain of directories and those below
+// (EXIF, sub-images). The camera raw formats built on TIFF are told by their headers and
+// their makers: cr2, nef, arw, dng, orf, rw2.
+TContentMeasure MeasureTiff(TSourceReader& bytes, std::uint64_t maxBytes);
 
 }  // namespace restovo

@@ -40,9 +40,9 @@ std::vector<TCarvedFile> MeasureCandidates(const TVolumeHandle& volume, std::vec
     TVolumeSource source(volume, c.Offset);
     TSourceReader reader(source);
     TContentMeasure m = c.Type->Measure(reader, c.Type->MaxBytes);
-    // A file that did not end within the longest of its kind is no file of that kind.
-    if (m.Verdict == TContentVerdict::NotThisType || m.Length == 0 ||
-        (m.Verdict == TContentVerdict::Truncated && m.Length >= c.Type->MaxBytes))
+    // A structure that runs past the end of the volume (or of the longest file of its
+    // kind) was no file of that kind: its sizes were made of other bytes.
+    if (m.Verdict == TContentVerdict::NotThisType || m.Verdict == TContentVerdict::Truncated || m.Length == 0)
       continue;
     carvedEnd = c.Offset + m.Length;
     out.push_back({c.Offset, c.Type, std::move(m)});

@@ -52,7 +52,8 @@ struct TCarvedFile {
 
 // The candidates measured in the order of their offsets. A candidate inside `claimed`
 // (sorted, merged: the bytes found files claim) or inside a file measured before it (a
-// picture inside an archive) is not measured; one that is no file is dropped.
+// picture inside an archive) is not measured; one that is no file, or whose structure runs
+// past the end of the volume, is dropped.
 std::vector<TCarvedFile> MeasureCandidates(const TVolumeHandle& volume, std::vector<TContentCandidate> candidates,
                                            const std::vector<TByteRange>& claimed,
                                            const std::function<bool()>& stopRequested);

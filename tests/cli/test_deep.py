@@ -146,8 +146,8 @@ class CardWithNoStructureLeft(unittest.TestCase):
         files = manifest("fat32-carved")
         self.assertFalse([i for i in scan(image)["items"] if not i["folder"]])
         items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
-        kinds = {"jpg": "JPEG", "png": "PNG", "gif": "GIF", "bmp": "BMP", "sqlite": "SQLite", "zip": "ZIP",
-                 "docx": "ZIP", "odt": "ZIP"}
+        kinds = {"jpg": "JPEG", "png": "PNG", "gif": "GIF", "bmp": "BMP", "tif": "TIFF", "webp": "WebP",
+                 "pdf": "PDF", "wav": "WAV", "sqlite": "SQLite", "zip": "ZIP", "docx": "ZIP", "odt": "ZIP"}
         for item in items:
             self.assertEqual(item["found_by"], "content", item["path"])
             self.assertEqual(item["content_check"], "whole", item["path"])
