@@ -150,6 +150,12 @@ int RunRestore(const std::vector<std::string>& args) {
               report.Failures.size());
   for (const TRestoreFailure& f : report.Failures)
     std::printf("  failed: %s\n          %s\n", f.Destination.c_str(), f.Reason.c_str());
+  // Written as found, but their own bytes say they are not whole.
+  if (report.ContentChecked > 0)
+    std::printf("%d file%s checked by content, %zu not whole.\n", report.ContentChecked,
+                report.ContentChecked == 1 ? "" : "s", report.ContentFailures.size());
+  for (const TRestoreFailure& f : report.ContentFailures)
+    std::printf("  not whole: %s\n          %s\n", f.Destination.c_str(), f.Reason.c_str());
   if (!restoreError.empty()) {
     std::fprintf(stderr, "restovo-cli: %s\n", restoreError.c_str());
     return exIncomplete;

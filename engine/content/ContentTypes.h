@@ -42,11 +42,25 @@ struct TContentType {
   // The longest file of this kind the scan follows: a bound on work for a damaged file,
   // not a guess at its size.
   std::uint64_t MaxBytes;
+  // The extensions files of this kind are named with, space-separated, in lower case.
+  std::string_view Extensions;
 };
 
 std::span<const TContentType> ContentTypes();
 // The first type whose start matches, or nullptr.
 const TContentType* ContentTypeOf(TBytes head);
 const TContentType* ContentTypeNamed(std::string_view name);
+// The kind a file named so should be, or nullptr for an extension no type knows.
+const TContentType* ContentTypeForName(std::string_view fileName);
+
+// What the content of a file says of it, held against its name.
+struct TContentCheck {
+  bool Checked = false;  // a type knows it, by its content or by its name
+  bool Passed = false;   // its structure holds to its end
+  std::string Reason;    // why it did not
+};
+// Checks the bytes of a file named fileName: the kind its first bytes start, else the kind
+// its name says it is. A file of a kind no parser knows is not checked.
+TContentCheck CheckContent(TByteSource& bytes, std::string_view fileName);
 
 }  // namespace restovo

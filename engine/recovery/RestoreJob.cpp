@@ -18,6 +18,8 @@
 
 #include "recovery/RestoreJob.h"
 
+#include "content/ContentTypes.h"
+#include "fs/ContentCarving.h"
 #include "recovery/Destination.h"
 #include "recovery/RecoveryHelper.h"
 #include "recovery/RecoveryStream.h"
@@ -27,6 +29,27 @@ namespace restovo {
 namespace fs = std::filesystem;
 
 namespace {
+
+// A file just written, read back for its content check.
+class TWrittenFile final : public TByteSource {
+ public:
+  TWrittenFile(int fd, std::uint64_t size) : Fd(fd), Length(size) {}
+  std::uint64_t Size() const override { return Length; }
+  std::size_t Read(std::uint64_t at, std::span<std::byte> out) override {
+    std::size_t done = 0;
+    while (done < out.size() && at + done < Length) {
+      const ssize_t n = ::pread(Fd, out.data() + done, out.size() - done, static_cast<off_t>(at + done));
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    return done;
+  }
+
+ private:
+  const int Fd;
+  const std::uint64_t Length;
+};
+
 
 // Large files are copied in 1 MiB blocks; a small file's buffer is only as large as the
 // file (and never zeroed), so many small files cost no more than their bytes.
@@ -295,6 +318,20 @@ void TRestoreJob::RestoreFile(std::string path, TFileInfo* record) {
   if (::ftruncate(fd, complete ? record->Size : total) != 0) {
     return abandon(std::string("Writing failed: ") + std::strerror(errno) + ".");
   }
+  // What the bytes say of themselves: a file found by content was checked when it was
+  // found; any other is read back from the destination.
+  TContentCheck check;
+  if (complete) {
+    if (const auto* carved = dynamic_cast<const TCarvedDataInfo*>(record->FsData.get())) {
+      check.Checked = true;
+      check.Passed = carved->Verdict == TContentVerdict::Whole;
+      check.Reason = carved->Reason;
+    } else if (const int back = ::open(partial.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); back >= 0) {
+      TWrittenFile written(back, static_cast<std::uint64_t>(total));
+      check = CheckContent(written, fileName);
+      ::close(back);
+    }
+  }
   const timespec times[2] = {ToTimespec(record->LastAccessTime ? record->LastAccessTime : record->LastWriteTime),
                              ToTimespec(record->LastWriteTime)};
   ::futimens(fd, times);
@@ -321,6 +358,10 @@ void TRestoreJob::RestoreFile(std::string path, TFileInfo* record) {
   Result.Bytes += total;
   if (complete) {
     ++Result.Written;
+    if (check.Checked) {
+      ++Result.ContentChecked;
+      if (!check.Passed) Result.ContentFailures.push_back({record, path, check.Reason});
+    }
   } else {
     Fail(record, path,
          "Only " + std::to_string(total) + " of " + std::to_string(record->Size) +

@@ -41,6 +41,10 @@ struct TRestoreReport {
   std::int32_t Skipped = 0;  // existing files kept by the user's answer
   std::int64_t Bytes = 0;
   std::vector<TRestoreFailure> Failures;
+  // Files written whole whose kind a content parser knows, and those of them whose
+  // content does not hold (Reason says why): another file's bytes, or damage.
+  std::int32_t ContentChecked = 0;
+  std::vector<TRestoreFailure> ContentFailures;
 };
 
 using TRecordSet = std::unordered_set<const TFileInfo*>;

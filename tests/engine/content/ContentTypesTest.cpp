@@ -137,6 +137,38 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
   }
 }
 
+TEST(ContentTypes, ARestoredFileIsCheckedByItsBytesAndItsName) {
+  const std::string jpeg = FixturePath("content/photo.jpg");
+  REQUIRE_FIXTURE(jpeg);
+  const auto photo = ReadWholeFile(jpeg);
+  std::vector<std::byte> noise(5000);
+  std::uint32_t seed = 3;
+  for (std::byte& b : noise) b = std::byte((seed = seed * 1103515245 + 12345) >> 16);
+  struct Case {
+    const char* name;
+    TBytes bytes;
+    const char* fileName;
+    bool checked, passed;
+    std::string reason;  // a part of it
+  };
+  const Case cases[] = {
+      {"a whole photo", photo, "IMG_2001.JPG", true, true, ""},
+      {"a photo under another name: its bytes tell", photo, "letter.png", true, true, ""},
+      {"a photo whose last clusters are gone", TBytes(photo).first(photo.size() / 2), "IMG_2002.jpg", true, false,
+       "ends before the file's end"},
+      {"another file's bytes under a photo's name", noise, "IMG_2003.jpg", true, false, "does not begin as a JPEG"},
+      {"bytes of a kind no parser knows", noise, "notes.txt", false, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMemorySource source(c.bytes);
+    const TContentCheck check = CheckContent(source, c.fileName);
+    EXPECT_EQ(check.Checked, c.checked);
+    EXPECT_EQ(check.Passed, c.passed);
+    EXPECT_NE(check.Reason.find(c.reason), std::string::npos) << check.Reason;
+  }
+}
+
 TEST(ContentTypes, StartsThatOnlyLookLikeAFileAreNone) {
   auto bytes = [](std::string_view head, std::size_t zeros = 4096) {
     std::vector<std::byte> b(head.size() + zeros);
