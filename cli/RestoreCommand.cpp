@@ -24,6 +24,7 @@ namespace {
 const char* const kRestoreUsage =
     "Usage: restovo-cli restore SOURCE --to DIR [--partition N] [--match PATTERN ...]\n"
     "                           [--path PREFIX] [--existing rename|skip|overwrite] [--deep]\n"
+    "                           [--only-good]\n"
     "  SOURCE            a disk image or a block device\n"
     "  --to DIR          the folder to write into (on another drive than SOURCE)\n"
     "  --partition N     the partition to use when SOURCE holds several volumes\n"
@@ -32,7 +33,8 @@ const char* const kRestoreUsage =
     "  --existing WHAT   when a file exists already: rename (keep both, the default),\n"
     "                    skip, or overwrite\n"
     "  --deep            a deep scan: also read the free space for deleted folders the\n"
-    "                    metadata lost\n"
+    "                    metadata lost, and for files known by their content\n"
+    "  --only-good       only files whose verdict is Good\n"
     "Exit codes: 0 all written, 1 bad arguments or unreadable source, 2 stopped,\n"
     "            3 some files could not be written (the reasons are listed).\n";
 
@@ -45,12 +47,14 @@ int RunRestore(const std::vector<std::string>& args) {
   std::vector<std::string> patterns;
   int partition = 0;
   std::uint8_t existing = eaKeepBoth;
-  bool deep = false;
+  bool deep = false, onlyGood = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
     if (a == "--deep") {
       deep = true;
+    } else if (a == "--only-good") {
+      onlyGood = true;
     } else if (a == "--to" && hasValue) {
       destination = args[++i];
     } else if (a == "--match" && hasValue) {
@@ -109,7 +113,7 @@ int RunRestore(const std::vector<std::string>& args) {
   }
 
   // What is asked for: matching files, and the folders above them.
-  const TRestoreSelection selection = SelectMatching(disk->Scaner->RootItem, TNamePatterns(patterns), prefix);
+  const TRestoreSelection selection = SelectMatching(disk->Scaner->RootItem, TNamePatterns(patterns), prefix, onlyGood);
   const std::int64_t wantedFiles = selection.Files;
   if (wantedFiles == 0) {
     std::fprintf(stderr, "restovo-cli: no deleted file matches; nothing to restore\n");

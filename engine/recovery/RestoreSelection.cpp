@@ -40,7 +40,8 @@ std::string RelativePath(const TFileInfo* item) {
   return path;
 }
 
-TRestoreSelection SelectMatching(const TFileInfo* root, const TNamePatterns& patterns, const std::string& prefix) {
+TRestoreSelection SelectMatching(const TFileInfo* root, const TNamePatterns& patterns, const std::string& prefix,
+                                 bool onlyGood) {
   TRestoreSelection result;
   if (!root) return result;
   auto only = std::make_shared<TRecordSet>();
@@ -55,7 +56,9 @@ TRestoreSelection SelectMatching(const TFileInfo* root, const TNamePatterns& pat
         pending.push_back(item);
         continue;
       }
-      if (item->InUse || !patterns.Matches(item->Name) || !UnderPrefix(RelativePath(item), prefix)) continue;
+      if (item->InUse || (onlyGood && item->State != rsGood) || !patterns.Matches(item->Name) ||
+          !UnderPrefix(RelativePath(item), prefix))
+        continue;
       if (!only->insert(item).second) continue;
       ++result.Files;
       for (const TFileInfo* p = item->Parent; p != nullptr && only->insert(p).second; p = p->Parent) {

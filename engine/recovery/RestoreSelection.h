@@ -21,8 +21,10 @@ struct TRestoreSelection {
 std::string RelativePath(const TFileInfo* item);
 
 // Every deleted file below root whose name matches and whose path lies below prefix
-// ("DCIM/100CANON"; empty for all), with the folders above it so the tree is kept.
-TRestoreSelection SelectMatching(const TFileInfo* root, const TNamePatterns& patterns, const std::string& prefix);
+// ("DCIM/100CANON"; empty for all), rated Good when onlyGood is set, with the folders above
+// it so the tree is kept.
+TRestoreSelection SelectMatching(const TFileInfo* root, const TNamePatterns& patterns, const std::string& prefix,
+                                 bool onlyGood = false);
 
 // The records a person picked (ticked or selected rows), files and folders. A record that
 // lies below a picked folder is left to that folder, so it is written once.

@@ -232,6 +232,19 @@ class Restore(unittest.TestCase):
                     checked += 1
                 self.assertGreater(checked, 5)
 
+    def test_only_good_writes_just_the_files_rated_good(self):
+        # The images hold overwritten and fragmented deleted files, rated below Good.
+        for name in ("fat32", "ntfs"):
+            with self.subTest(image=name), tempfile.TemporaryDirectory() as out:
+                image = fixture(name + ".img")
+                items = [i for i in scan_json(image)["items"] if not i["folder"] and i["deleted"]]
+                good = sorted(i["path"].split("/", 1)[1] for i in items if i["state"] == "Good")
+                self.assertTrue(good)
+                self.assertLess(len(good), len(items), "the image holds no file rated below Good")
+                r = self.restore(image, "--to", out, "--only-good")
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                self.assertEqual(sorted(tree_files(out)), good)
+
     def test_ntfs_sample_comes_back_byte_for_byte(self):
         image = fixture("fs.ntfs")
         with tempfile.TemporaryDirectory() as out:
