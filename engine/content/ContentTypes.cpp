@@ -80,11 +80,18 @@ TContentCheck CheckContent(TByteSource& bytes, std::string_view fileName) {
   check.Checked = true;
   const TContentMeasure m = type->Measure(reader, type->MaxBytes);
   switch (m.Verdict) {
-    case TContentVerdict::Whole:
+    case TContentVerdict::Whole: {
       // Bytes after the structure's end (a second picture a camera appends, padding) are
       // the file's own: its size says so.
       check.Passed = true;
+      const std::uint64_t size = reader.Size();
+      check.Exact = m.Length == size;
+      if (m.Length < size && size - m.Length < 16) {
+        const TBytes tail = reader.Span(m.Length, static_cast<std::size_t>(size - m.Length));
+        check.Exact = !tail.empty() && std::all_of(tail.begin(), tail.end(), [](std::byte b) { return b == std::byte{0}; });
+      }
       break;
+    }
     case TContentVerdict::NotThisType:
       check.Reason = "The file begins as a " + std::string(type->Name) + " file but is none";
       break;

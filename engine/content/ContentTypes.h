@@ -57,7 +57,10 @@ const TContentType* ContentTypeForName(std::string_view fileName);
 struct TContentCheck {
   bool Checked = false;  // a type knows it, by its content or by its name
   bool Passed = false;   // its structure holds to its end
-  std::string Reason;    // why it did not
+  // Passed, and its structure ends where the file does (or only zeros follow, a writer's
+  // padding): the bytes are that file's, not the start of a longer one.
+  bool Exact = false;
+  std::string Reason;    // why it did not pass
 };
 // Checks the bytes of a file named fileName: the kind its first bytes start, else the kind
 // its name says it is. A file of a kind no parser knows is not checked.

@@ -30,6 +30,10 @@ std::string RecordDamageText(std::uint8_t damage, std::int64_t claimedSize) {
     if (!text.empty()) text += ' ';
     text += "The file was found by its content, which is damaged or cut short.";
   }
+  if (damage & rdContentFailed) {
+    if (!text.empty()) text += ' ';
+    text += "The bytes where its data lay are not a whole file of its kind: other data took their place.";
+  }
   if (damage & rdSizeBeyondData) {
     if (!text.empty()) text += ' ';
     text += "The recorded size (" + std::to_string(claimedSize) +

@@ -34,6 +34,7 @@ enum TRecordDamage : std::uint8_t {
   rdRecordBrokenOff = 2,  // the record breaks off at a damaged part: what followed is lost
   rdNameOnly = 4,  // known by its entry in a folder's index only: no record tells its data
   rdContent = 8,   // found by its content, which is damaged or cut short: the file data tells why
+  rdContentFailed = 16,  // its bytes are not a whole file of its kind: other data took their place
 };
 
 // The English reason for a record's damage bits; empty for none.

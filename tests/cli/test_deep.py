@@ -176,6 +176,25 @@ class CardWithNoStructureLeft(unittest.TestCase):
         self.assertEqual(r.stdout.count("The file does not begin as a JPEG file does"), len(pictures), r.stdout)
 
 
+class TwoDeletedFilesInTheSameClusters(unittest.TestCase):
+    def test_the_bytes_tell_whose_they_are(self):
+        # The table cannot: the quick scan rates both Poor. The deep scan reads them: the
+        # later photo is whole there, the earlier one's place holds the later one's bytes.
+        image = fixture("fat32-shared.img")
+        def states(*options):
+            return {i["path"].rsplit("/", 1)[1]: (i["state"], i.get("damage", "")) for i in scan(image, *options)["items"]
+                    if not i["folder"]}
+        quick, deep = states(), states("--deep")
+        self.assertEqual({n: s for n, (s, _) in quick.items()}, {"first photo.jpg": "Poor", "second photo.jpg": "Poor"})
+        self.assertEqual(deep["second photo.jpg"][0], "Good")
+        self.assertEqual(deep["first photo.jpg"][0], "Lost")
+        self.assertIn("not a whole file of its kind", deep["first photo.jpg"][1])
+        with tempfile.TemporaryDirectory() as out:
+            restored = restore(image, out, "--deep", "--only-good")
+        digest = {p: d for p, _, d, _ in manifest("fat32-shared")}
+        self.assertEqual(restored, {"/Later/second photo.jpg": digest["/Later/second photo.jpg"]})
+
+
 class NtfsRecordsTakenByNewFiles(unittest.TestCase):
     def test_deleted_files_are_listed_by_the_names_left_in_index_blocks(self):
         # Their records now hold new files: only the freed index blocks of their folders

@@ -5,6 +5,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "fs/ContentVerdict.h"
 #include "fs/SharedClusters.h"
 #include "fs/fat/FatLayout.h"
 #include "volume/BootSectorLayout.h"
@@ -448,6 +449,22 @@ void TFatScaner::RateSharedClusters() {
     if ((shared[i] || sharedOlder[i]) && Items[i]->State == rsGood) Items[i]->State = rsPoor;
 }
 
+void TFatScaner::RateByContent() {
+  // The table cannot tell whose bytes lie in clusters two deleted files claim, nor whether
+  // a file went on past clusters that are in use now; the bytes can, for the kinds a
+  // parser knows: read along the clusters a restore reads.
+  for (TFileInfo* item : Items) {
+    if (StopRequested()) return;
+    auto* entry = item->IsFolder ? nullptr : dynamic_cast<TFatEntryInfo*>(item->FsData.get());
+    if (!entry || !entry->Deleted || item->State == rsGood || item->Size <= 0 || !ContentTypeForName(item->Name))
+      continue;
+    TFatEntryInfo pieces = *entry;
+    BuildFileChain(pieces, item->Size);
+    TPiecesSource bytes(Volume, pieces.Clusters, ClusterSize, static_cast<std::uint64_t>(item->Size));
+    restovo::RateByContent(item, bytes);
+  }
+}
+
 void TFatScaner::BuildFolderChain(TFileInfo* folder) {
   auto* dir = static_cast<TFatDirInfo*>(folder->FsData.get());
   TFatEntryInfo& entry = dir->Entry;
@@ -642,6 +659,7 @@ void TFatScaner::Scan() {
     if (Deep && PreviousLayout && (!StopRequested() || KeepStoppedResults)) WalkPreviousLayout();
     // A stopped scan whose results are kept shows verdicts too: they must be as true.
     if (!StopRequested() || KeepStoppedResults) RateSharedClusters();
+    if (Deep && !StopRequested()) RateByContent();
     // Last: what no file found by structure claims may be a file known by its content.
     if (Deep && !StopRequested()) CarveContent(std::move(ContentCandidates), ClaimedByFoundFiles());
   } catch (const std::bad_alloc&) {

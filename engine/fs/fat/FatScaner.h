@@ -185,6 +185,9 @@ class TFatScaner : public TDiskScaner {
   void AttachUnreachedFolders();
   // Deleted files whose clusters another deleted file claims too lose "Good".
   void RateSharedClusters();
+  // A deep scan's second look at the deleted files rated below Good: their bytes, where a
+  // parser knows their kind (by name), decide.
+  void RateByContent();
   // The bytes the deleted files found claim, sorted and merged: not carved again.
   std::vector<TByteRange> ClaimedByFoundFiles();
   // The name, for a deleted entry, after the long-name run before it (emptied).
