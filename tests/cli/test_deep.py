@@ -178,21 +178,28 @@ class CardWithNoStructureLeft(unittest.TestCase):
 
 class TwoDeletedFilesInTheSameClusters(unittest.TestCase):
     def test_the_bytes_tell_whose_they_are(self):
-        # The table cannot: the quick scan rates both Poor. The deep scan reads them: the
-        # later photo is whole there, the earlier one's place holds the later one's bytes.
-        image = fixture("fat32-shared.img")
-        def states(*options):
-            return {i["path"].rsplit("/", 1)[1]: (i["state"], i.get("damage", "")) for i in scan(image, *options)["items"]
-                    if not i["folder"]}
-        quick, deep = states(), states("--deep")
-        self.assertEqual({n: s for n, (s, _) in quick.items()}, {"first photo.jpg": "Poor", "second photo.jpg": "Poor"})
-        self.assertEqual(deep["second photo.jpg"][0], "Good")
-        self.assertEqual(deep["first photo.jpg"][0], "Lost")
-        self.assertIn("not a whole file of its kind", deep["first photo.jpg"][1])
-        with tempfile.TemporaryDirectory() as out:
-            restored = restore(image, out, "--deep", "--only-good")
-        digest = {p: d for p, _, d, _ in manifest("fat32-shared")}
-        self.assertEqual(restored, {"/Later/second photo.jpg": digest["/Later/second photo.jpg"]})
+        # The table or the bitmap cannot: the quick scan rates both Poor. The deep scan reads
+        # them: the later photo is whole there, the earlier one's place holds the later
+        # one's bytes.
+        for name in ("fat32-shared", "ntfs-shared"):
+            with self.subTest(image=name):
+                image = fixture(name + ".img")
+
+                def states(*options):
+                    return {i["path"].rsplit("/", 1)[1]: (i["state"], i.get("damage", ""))
+                            for i in scan(image, *options)["items"] if i["name"].endswith(".jpg")}
+
+                quick, deep = states(), states("--deep")
+                self.assertEqual({n: s for n, (s, _) in quick.items()},
+                                 {"first photo.jpg": "Poor", "second photo.jpg": "Poor"})
+                self.assertEqual(deep["second photo.jpg"][0], "Good")
+                self.assertEqual(deep["first photo.jpg"][0], "Lost")
+                self.assertIn("not a whole file of its kind", deep["first photo.jpg"][1])
+                with tempfile.TemporaryDirectory() as out:
+                    restored = restore(image, out, "--deep", "--only-good")
+                digest = {p: d for p, _, d, _ in manifest(name)}
+                self.assertEqual({p: d for p, d in restored.items() if p.endswith(".jpg")},
+                                 {"/Later/second photo.jpg": digest["/Later/second photo.jpg"]})
 
 
 class NtfsRecordsTakenByNewFiles(unittest.TestCase):

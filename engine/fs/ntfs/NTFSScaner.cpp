@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "fs/ContentVerdict.h"
 #include "fs/DeepPass.h"
 #include "fs/ntfs/NtfsDataInfo.h"
 #include "fs/ntfs/NtfsLayout.h"
@@ -344,6 +345,10 @@ void TNtfsScaner::Scan() {
       all.insert(all.end(), found.begin(), found.end());
       RateSharedClusters(all, totalBits);
     }
+    if (Deep) {
+      RateByContent(Slots);
+      RateByContent(found);
+    }
   }
   if (!stopped || KeepStoppedResults) {
     if (RootItem && !found.empty()) LinkFoundRecords(found, stopped);
@@ -352,6 +357,40 @@ void TNtfsScaner::Scan() {
   // Last: what no file found by structure claims may be a file known by its content.
   if (Deep && !stopped && !StopRequested()) CarveContent(std::move(ContentCandidates), ClaimedByFoundFiles());
   release();
+}
+
+void TNtfsScaner::RateByContent(const std::vector<TFileInfo*>& items) {
+  // Where the bitmap or another deleted record leaves a verdict in doubt, the bytes of the
+  // kinds a parser knows decide: read along the runs, as a restore reads them. Resident,
+  // compressed, sparse and encrypted data is left to the records.
+  const std::int64_t cluster = Geometry.ClusterBytes(), clusters = Geometry.TotalClusters();
+  std::vector<std::int64_t> pieces;
+  for (TFileInfo* item : items) {
+    if (StopRequested()) return;
+    if (!item || item->IsFolder || item->InUse || item->Resident || item->State == rsGood || item->Size <= 0 ||
+        item->Runs.empty() || !ContentTypeForName(item->Name))
+      continue;
+    if (const auto* data = dynamic_cast<const TNtfsDataInfo*>(item->FsData.get());
+        data && (data->Flags & (TNtfsDataInfo::kCompressed | TNtfsDataInfo::kSparse | TNtfsDataInfo::kEncrypted)))
+      continue;
+    pieces.clear();
+    const std::int64_t wanted = (item->Size + cluster - 1) / cluster;
+    std::int64_t vcn = 0;
+    bool whole = true;
+    for (const TRunNode& run : item->Runs) {
+      const std::int64_t length = run.NextVcn - vcn;
+      vcn = run.NextVcn;
+      if (run.Lcn < 0 || length <= 0 || run.Lcn + length > clusters) {
+        whole = false;
+        break;
+      }
+      for (std::int64_t k = 0; k < length && static_cast<std::int64_t>(pieces.size()) < wanted; ++k)
+        pieces.push_back((run.Lcn + k) * cluster);
+    }
+    if (!whole || static_cast<std::int64_t>(pieces.size()) < wanted) continue;
+    TPiecesSource bytes(Volume, pieces, static_cast<std::uint32_t>(cluster), static_cast<std::uint64_t>(item->Size));
+    restovo::RateByContent(item, bytes);
+  }
 }
 
 std::vector<TByteRange> TNtfsScaner::ClaimedByFoundFiles() const {

@@ -73,6 +73,9 @@ class TNtfsScaner : public TDiskScaner {
   void NoteLiveIndex(const TInodeData& folder, TBytes record);
   // The bytes the files found claim, sorted and merged: not carved again.
   std::vector<TByteRange> ClaimedByFoundFiles() const;
+  // A deep scan's second look at the deleted files rated below Good: their bytes, where a
+  // parser knows their kind (by name), decide.
+  void RateByContent(const std::vector<TFileInfo*>& items);
   // Takes the $MFT's runs (into MftInfo) and its $BITMAP size from the copy of record 0 at
   // cluster lcn; false when it cannot be read or does not say them. A record that breaks
   // off is taken only when damagedToo is set.
