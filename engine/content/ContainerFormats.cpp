@@ -4,26 +4,15 @@
 #include <bit>
 #include <cstring>
 
+#include "content/MeasureResults.h"
+
 namespace restovo {
 
+using content::CutOff;
+using content::HeadIs;
+using content::Result;
+
 namespace {
-
-bool HeadIs(TBytes head, std::string_view text) {
-  return head.size() >= text.size() && std::memcmp(head.data(), text.data(), text.size()) == 0;
-}
-
-TContentMeasure Result(TContentVerdict verdict, std::uint64_t length, std::string reason = {}) {
-  TContentMeasure m;
-  m.Verdict = verdict;
-  m.Length = length;
-  m.Reason = std::move(reason);
-  return m;
-}
-
-TContentMeasure CutOff(TSourceReader& bytes, std::uint64_t maxBytes, std::string_view kind) {
-  return Result(TContentVerdict::Truncated, std::min(bytes.Size(), maxBytes),
-                "The " + std::string(kind) + " data ends before the file's end");
-}
 
 constexpr std::string_view kLocal("PK\x03\x04", 4), kCentral("PK\x01\x02", 4), kEnd("PK\x05\x06", 4);
 constexpr std::string_view kDescriptor("PK\x07\x08", 4), kEnd64("PK\x06\x06", 4), kLocator64("PK\x06\x07", 4);

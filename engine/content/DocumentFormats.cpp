@@ -3,17 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "content/MeasureResults.h"
+
 namespace restovo {
 
-namespace {
+using content::Result;
 
-TContentMeasure Result(TContentVerdict verdict, std::uint64_t length, std::string reason = {}) {
-  TContentMeasure m;
-  m.Verdict = verdict;
-  m.Length = length;
-  m.Reason = std::move(reason);
-  return m;
-}
+namespace {
 
 bool IsSpace(std::uint8_t c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == 0; }
 bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }

@@ -6,30 +6,14 @@
 #include <map>
 #include <vector>
 
+#include "content/MeasureResults.h"
 #include "io/Crc32.h"
 
 namespace restovo {
 
-namespace {
-
-bool HeadIs(TBytes head, std::string_view text) {
-  return head.size() >= text.size() && std::memcmp(head.data(), text.data(), text.size()) == 0;
-}
-
-TContentMeasure Result(TContentVerdict verdict, std::uint64_t length, std::string reason = {}) {
-  TContentMeasure m;
-  m.Verdict = verdict;
-  m.Length = length;
-  m.Reason = std::move(reason);
-  return m;
-}
-
-TContentMeasure CutOff(TSourceReader& bytes, std::uint64_t maxBytes, std::string_view kind) {
-  return Result(TContentVerdict::Truncated, std::min(bytes.Size(), maxBytes),
-                "The " + std::string(kind) + " data ends before the file's end");
-}
-
-}  // namespace
+using content::CutOff;
+using content::HeadIs;
+using content::Result;
 
 // ---- JPEG ----
 
