@@ -28,6 +28,9 @@ struct TContentMeasure {
   std::uint64_t Length = 0;
   std::string Reason;     // what failed, in words a person understands
   std::string Extension;  // a more precise one than the type's, where the content tells
+  // A name the content gives the file, without extension: a photo's time and camera
+  // ("2024-06-15 10.00.00 Canon EOS 80D"); empty when it gives none.
+  std::string Title;
 };
 
 struct TContentType {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "content/MeasureResults.h"
@@ -14,6 +15,79 @@ namespace restovo {
 using content::CutOff;
 using content::HeadIs;
 using content::Result;
+
+namespace {
+
+// Bytes of one value of each TIFF field type (0: not a type).
+std::uint32_t TiffTypeBytes(std::uint16_t type) {
+  static constexpr std::uint8_t kBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  return type < std::size(kBytes) ? kBytes[type] : 0;
+}
+
+struct TTiffReader {
+  TSourceReader& Bytes;
+  bool Big = false;  // "MM": big-endian
+  std::uint16_t U16(std::uint64_t at) { return Big ? Bytes.U16Be(at) : Bytes.U16Le(at); }
+  std::uint32_t U32(std::uint64_t at) { return Big ? Bytes.U32Be(at) : Bytes.U32Le(at); }
+  // Value k of an entry of type SHORT or LONG, wherever it lies.
+  std::uint32_t Value(std::uint64_t entry, std::uint16_t type, std::uint32_t count, std::uint32_t k) {
+    const std::uint32_t size = TiffTypeBytes(type);
+    const std::uint64_t at = static_cast<std::uint64_t>(size) * count <= 4 ? entry + 8 : U32(entry + 8);
+    return type == 3 ? U16(at + 2ull * k) : U32(at + 4ull * k);
+  }
+};
+
+// The ASCII value of a tag in one directory of an EXIF block, or empty.
+std::string TiffText(TTiffReader& t, std::uint64_t ifd, std::uint16_t wanted) {
+  const std::uint16_t count = t.U16(ifd);
+  for (std::uint16_t i = 0; i < std::min<std::uint16_t>(count, 200); ++i) {
+    const std::uint64_t e = ifd + 2 + 12ull * i;
+    if (t.U16(e) != wanted || t.U16(e + 2) != 2) continue;
+    const std::uint32_t n = std::min<std::uint32_t>(t.U32(e + 4), 64);
+    const TBytes text = n <= 4 ? t.Bytes.Span(e + 8, n) : t.Bytes.Span(t.U32(e + 8), n);
+    std::string out(reinterpret_cast<const char*>(text.data()), text.size());
+    out = out.substr(0, out.find('\0'));
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+  }
+  return {};
+}
+
+std::uint32_t TiffLong(TTiffReader& t, std::uint64_t ifd, std::uint16_t wanted) {
+  const std::uint16_t count = t.U16(ifd);
+  for (std::uint16_t i = 0; i < std::min<std::uint16_t>(count, 200); ++i) {
+    const std::uint64_t e = ifd + 2 + 12ull * i;
+    if (t.U16(e) == wanted && (t.U16(e + 2) == 4 || t.U16(e + 2) == 13)) return t.U32(e + 8);
+  }
+  return 0;
+}
+
+// "2024-06-15 10.00.00 Canon EOS 80D" from an APP1 segment's EXIF block: when the photo
+// was taken (else last changed) and the camera's model; empty without either.
+std::string ExifTitle(TBytes segment) {
+  if (segment.size() < 14 || std::memcmp(segment.data(), "Exif\0\0", 6) != 0) return {};
+  TMemorySource tiff(segment.subspan(6));
+  TSourceReader bytes(tiff);
+  TTiffReader t{bytes, bytes.U8(0) == 'M'};
+  const std::uint64_t ifd0 = t.U32(4);
+  if (ifd0 < 8 || !bytes.Has(ifd0, 2)) return {};
+  std::string taken;
+  if (const std::uint32_t exif = TiffLong(t, ifd0, 0x8769); exif >= 8) taken = TiffText(t, exif, 0x9003);
+  if (taken.empty()) taken = TiffText(t, ifd0, 0x0132);
+  // "YYYY:MM:DD HH:MM:SS", as a name: "YYYY-MM-DD HH.MM.SS".
+  if (taken.size() >= 19 && taken[4] == ':' && taken[7] == ':') {
+    taken[4] = taken[7] = '-';
+    taken[13] = taken[16] = '.';
+    taken.resize(19);
+  } else {
+    taken.clear();
+  }
+  const std::string model = TiffText(t, ifd0, 0x0110);
+  if (taken.empty() && model.empty()) return {};
+  return taken.empty() ? model : model.empty() ? taken : taken + " " + model;
+}
+
+}  // namespace
 
 // ---- JPEG ----
 
@@ -27,6 +101,7 @@ TContentMeasure MeasureJpeg(TSourceReader& bytes, std::uint64_t maxBytes) {
   const std::uint64_t limit = std::min(bytes.Size(), maxBytes);
   std::uint64_t at = 2;
   bool frame = false, scan = false;
+  std::string title;
   while (true) {
     if (!bytes.Has(at, 2)) return scan ? CutOff(bytes, maxBytes, "JPEG") : Result(TContentVerdict::NotThisType, 0);
     if (bytes.U8(at) != 0xFF) {
@@ -40,7 +115,9 @@ TContentMeasure MeasureJpeg(TSourceReader& bytes, std::uint64_t maxBytes) {
     const std::uint8_t marker = bytes.U8(m);
     if (marker == 0xD9) {
       if (!frame || !scan) return Result(TContentVerdict::NotThisType, 0);
-      return Result(TContentVerdict::Whole, m + 1);
+      TContentMeasure whole = Result(TContentVerdict::Whole, m + 1);
+      whole.Title = std::move(title);
+      return whole;
     }
     if (marker == 0x00 || marker == 0xD8) {
       if (scan) return Result(TContentVerdict::Damaged, at, "The JPEG data breaks off after its picture data began");
@@ -59,6 +136,7 @@ TContentMeasure MeasureJpeg(TSourceReader& bytes, std::uint64_t maxBytes) {
     // Frame headers: baseline, extended, progressive and the rest, but not the tables that
     // share the range (DHT, JPG, DAC).
     if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) frame = true;
+    if (marker == 0xE1 && title.empty()) title = ExifTitle(bytes.Span(m + 3, static_cast<std::size_t>(length - 2)));
     at = m + 1 + length;
     if (at > limit) return CutOff(bytes, maxBytes, "JPEG");
     if (marker != 0xDA) continue;
@@ -223,29 +301,6 @@ TContentMeasure MeasureBmp(TSourceReader& bytes, std::uint64_t maxBytes) {
 }
 
 // ---- TIFF and camera raw ----
-
-namespace {
-
-// Bytes of one value of each TIFF field type (0: not a type).
-std::uint32_t TiffTypeBytes(std::uint16_t type) {
-  static constexpr std::uint8_t kBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
-  return type < std::size(kBytes) ? kBytes[type] : 0;
-}
-
-struct TTiffReader {
-  TSourceReader& Bytes;
-  bool Big = false;  // "MM": big-endian
-  std::uint16_t U16(std::uint64_t at) { return Big ? Bytes.U16Be(at) : Bytes.U16Le(at); }
-  std::uint32_t U32(std::uint64_t at) { return Big ? Bytes.U32Be(at) : Bytes.U32Le(at); }
-  // Value k of an entry of type SHORT or LONG, wherever it lies.
-  std::uint32_t Value(std::uint64_t entry, std::uint16_t type, std::uint32_t count, std::uint32_t k) {
-    const std::uint32_t size = TiffTypeBytes(type);
-    const std::uint64_t at = static_cast<std::uint64_t>(size) * count <= 4 ? entry + 8 : U32(entry + 8);
-    return type == 3 ? U16(at + 2ull * k) : U32(at + 4ull * k);
-  }
-};
-
-}  // namespace
 
 bool TiffStarts(TBytes head) {
   if (head.size() < 8) return false;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <unordered_set>
 
 #include "io/BlockProbe.h"
 #include "volume/BootSector.h"
@@ -133,6 +134,7 @@ void TDiskScaner::CarveContent(std::vector<TContentCandidate> candidates, const 
   TFileInfo* top = folder(RootItem, "Found by content");
   std::vector<std::pair<const TContentType*, TFileInfo*>> kinds;  // a folder per kind
   std::vector<std::size_t> numbers;
+  std::unordered_set<std::string> names;  // titles given so far
   for (const TCarvedFile& c : files) {
     auto kind = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == c.Type; });
     if (kind == kinds.end()) {
@@ -142,11 +144,14 @@ void TDiskScaner::CarveContent(std::vector<TContentCandidate> candidates, const 
     }
     const std::size_t k = static_cast<std::size_t>(kind - kinds.begin());
     TFileInfo* item = NewRecord();
-    // Named by kind and number, in the order they lie on the volume.
+    // Named by what the content says of itself (a photo's time and camera), else by kind
+    // and number in the order they lie on the volume; a name met twice gets the number too.
     std::string number = std::to_string(++numbers[k]);
     if (number.size() < 5) number.insert(0, 5 - number.size(), '0');
-    const std::string_view extension = c.Measure.Extension.empty() ? c.Type->Extension : c.Measure.Extension;
-    item->Name = std::string(c.Type->Name) + " " + number + "." + std::string(extension);
+    const std::string extension(c.Measure.Extension.empty() ? c.Type->Extension : c.Measure.Extension);
+    const std::string title = MakeSafeName(c.Measure.Title);
+    item->Name = (title.empty() ? std::string(c.Type->Name) : title) + " " + number + "." + extension;
+    if (!title.empty() && names.insert(title + "." + extension).second) item->Name = title + "." + extension;
     item->Size = static_cast<std::int64_t>(c.Measure.Length);
     item->State = c.Measure.Verdict == TContentVerdict::Whole ? rsGood : rsPoor;
     if (c.Measure.Verdict != TContentVerdict::Whole) item->Damage |= rdContent;

@@ -155,6 +155,9 @@ class CardWithNoStructureLeft(unittest.TestCase):
             extension = item["name"].rsplit(".", 1)[1]
             self.assertIn("/Found by content/%s/" % kinds[extension], item["path"])
         self.assertEqual(sorted(i["size"] for i in items), sorted(size for _, size, _, _ in files))
+        # The photo is named by when it was taken and the camera, as its EXIF says.
+        self.assertIn("Found by content/JPEG/2024-06-15 10.00.00 Restovo Camera.jpg", [i["path"].split("/", 1)[1]
+                                                                                    for i in items])
         with tempfile.TemporaryDirectory() as out:
             restored = sorted(restore(image, out, "--deep").values())
             summary = subprocess.run([CLI, "restore", image, "--to", out + "/again", "--deep"],

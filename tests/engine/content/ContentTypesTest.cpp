@@ -15,7 +15,7 @@ namespace restovo {
 namespace {
 
 struct Sample {
-  std::string Name, Type, Extension;
+  std::string Name, Type, Extension, Title;
   std::size_t Size = 0;
   std::vector<std::byte> Bytes;
 };
@@ -31,6 +31,7 @@ std::vector<Sample> Samples() {
     std::getline(fields, s.Type, '\t');
     std::getline(fields, size, '\t');
     std::getline(fields, s.Extension, '\t');
+    std::getline(fields, s.Title, '\t');
     s.Size = std::stoul(size);
     s.Bytes = ReadWholeFile(FixturePath("content/" + s.Name));
     out.push_back(std::move(s));
@@ -76,6 +77,8 @@ TEST(ContentTypes, RealFilesAreTheirTypeAndEndAtTheirLastByte) {
     EXPECT_TRUE(std::all_of(s.Bytes.begin() + static_cast<std::ptrdiff_t>(m.Length), s.Bytes.end(),
                             [](std::byte b) { return b == std::byte{0}; }));
     EXPECT_EQ(m.Extension, s.Extension);
+    // A photo's EXIF names it by when it was taken and the camera.
+    EXPECT_EQ(m.Title, s.Title);
   }
 }
 
