@@ -10,6 +10,7 @@
 #include "fs/DiskScaner.h"
 #include "fs/ntfs/MftReader.h"
 #include "fs/ntfs/NtfsIndexDetector.h"
+#include "fs/ntfs/NtfsLayout.h"
 #include "fs/ntfs/NtfsRecordDetector.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inode.Reset(1);
     ParseFileRecord(record, inode);
     // A folder's index root, as a deep scan reads a live folder's.
-    for (const TNtfsIndexEntry& e : ParseIndexNode(ResidentValue(record, 0x90, u"$I30"), 0x10, 1 << 20))
+    for (const TNtfsIndexEntry& e : ParseIndexNode(ResidentValue(record, ntfs::kIndexRoot, u"$I30"), ntfs::kRootNode, 1 << 20))
       if (e.ParentRecord() >= (1 << 20) || e.Name.empty()) __builtin_trap();
   }
   std::vector<TRunNode> runs;
