@@ -19,6 +19,8 @@ packages=(
   forensics-samples-vfat forensics-samples-ntfs forensics-samples-multiple
   forensics-samples-files
   exfatprogs attr python3 python3-pil
+  # real media files and archives for the content parsers' samples
+  libheif-examples gstreamer1.0-tools gstreamer1.0-plugins-good
   # benchmarks
   time
   # the Debian package and the checks of what it installs

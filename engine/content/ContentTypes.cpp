@@ -7,6 +7,7 @@
 #include "content/ContainerFormats.h"
 #include "content/DocumentFormats.h"
 #include "content/ImageFormats.h"
+#include "content/MediaFormats.h"
 
 namespace restovo {
 
@@ -25,6 +26,8 @@ constexpr std::array kTypes = {
     TContentType{"WAV", "wav", 16, WavStarts, MeasureRiff, 4096 * kMiB, "wav"},
     TContentType{"AVI", "avi", 16, AviStarts, MeasureRiff, 4096 * kMiB, "avi"},
     TContentType{"WebP", "webp", 16, WebpStarts, MeasureRiff, 256 * kMiB, "webp"},
+    TContentType{"HEIF", "heic", 12, HeifStarts, MeasureIsoMedia, 1024 * kMiB, "heic heif hif avif"},
+    TContentType{"MP4", "mp4", 12, Mp4Starts, MeasureIsoMedia, 64 * 1024 * kMiB, "mp4 m4v mov qt 3gp 3g2 m4a m4b"},
     TContentType{"SQLite", "sqlite", 16, SqliteStarts, MeasureSqlite, 64 * 1024 * kMiB, "sqlite sqlite3 db"},
     TContentType{"ZIP", "zip", 30, ZipStarts, MeasureZip, 16 * 1024 * kMiB,
                  "zip docx xlsx pptx odt ods odp epub jar apk"},

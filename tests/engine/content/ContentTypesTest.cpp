@@ -1,5 +1,6 @@
-// Files known by their content: real files made by Pillow, sqlite3 and zipfile, measured
-// to their last byte with other bytes behind them, cut short, damaged, and false starts.
+// Files known by their content: real files made by Pillow, sqlite3, zipfile and the real
+// encoders and archivers, measured to their last byte with other bytes behind them, cut
+// short, damaged, and false starts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,21 +23,27 @@ struct Sample {
 
 std::vector<Sample> Samples() {
   std::vector<Sample> out;
-  std::ifstream list(FixturePath("content/content-samples.tsv"));
-  for (std::string line; std::getline(list, line);) {
-    std::istringstream fields(line);
-    Sample s;
-    std::string size;
-    std::getline(fields, s.Name, '\t');
-    std::getline(fields, s.Type, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, s.Extension, '\t');
-    std::getline(fields, s.Title, '\t');
-    s.Size = std::stoul(size);
-    s.Bytes = ReadWholeFile(FixturePath("content/" + s.Name));
-    out.push_back(std::move(s));
+  for (const char* listing : {"content/content-samples.tsv", "content/more-content-samples.tsv"}) {
+    std::ifstream list(FixturePath(listing));
+    for (std::string line; std::getline(list, line);) {
+      std::istringstream fields(line);
+      Sample s;
+      std::string size;
+      std::getline(fields, s.Name, '\t');
+      std::getline(fields, s.Type, '\t');
+      std::getline(fields, size, '\t');
+      std::getline(fields, s.Extension, '\t');
+      std::getline(fields, s.Title, '\t');
+      s.Size = std::stoul(size);
+      s.Bytes = ReadWholeFile(FixturePath("content/" + s.Name));
+      out.push_back(std::move(s));
+    }
   }
   return out;
+}
+
+void PutU32Be(std::vector<std::byte>& b, std::size_t at, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) b.at(at + k) = std::byte(v >> (24 - 8 * k));
 }
 
 TContentMeasure MeasureAs(const TContentType& type, TBytes bytes) {
@@ -126,6 +133,9 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
          b[at + 1] = std::byte{0xD8};
        },
        "breaks off"},
+      // A media data box that says it is shorter: the movie's header is not where it ends.
+      {"movie.mov", [&](std::vector<std::byte>& b) { PutU32Be(b, find(b, "mdat") - 4, 4000); },
+       "breaks off after its mdat box, before its movie header"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sample + (": " + c.reason));
@@ -188,6 +198,8 @@ TEST(ContentTypes, StartsThatOnlyLookLikeAFileAreNone) {
       {"a PNG whose header chunk has another size", bytes(std::string_view("\x89PNG\r\n\x1A\n\0\0\0\x0EIHDR", 16))},
       {"a GIF of no size", bytes("GIF89a")},
       {"an SQLite header with a page size that is none", bytes(std::string_view("SQLite format 3\0\x03\x01", 18))},
+      {"a file type box followed by no box", bytes(std::string_view("\0\0\0\x14" "ftypqt  \0\0\0\0qt  ", 20))},
+      {"a HEIF file type box followed by no box", bytes(std::string_view("\0\0\0\x10" "ftypheic\0\0\0\0", 16))},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
