@@ -27,10 +27,13 @@ constexpr std::array kTypes = {
     TContentType{"AVI", "avi", 16, AviStarts, MeasureRiff, 4096 * kMiB, "avi"},
     TContentType{"WebP", "webp", 16, WebpStarts, MeasureRiff, 256 * kMiB, "webp"},
     TContentType{"HEIF", "heic", 12, HeifStarts, MeasureIsoMedia, 1024 * kMiB, "heic heif hif avif"},
+    TContentType{"FLAC", "flac", 8, FlacStarts, MeasureFlac, 2048 * kMiB, "flac"},
     TContentType{"MP4", "mp4", 12, Mp4Starts, MeasureIsoMedia, 64 * 1024 * kMiB, "mp4 m4v mov qt 3gp 3g2 m4a m4b"},
     TContentType{"SQLite", "sqlite", 16, SqliteStarts, MeasureSqlite, 64 * 1024 * kMiB, "sqlite sqlite3 db"},
     TContentType{"ZIP", "zip", 30, ZipStarts, MeasureZip, 16 * 1024 * kMiB,
                  "zip docx xlsx pptx odt ods odp epub jar apk"},
+    // A frame header is a weak start: last, after every kind with a signature.
+    TContentType{"MP3", "mp3", 10, Mp3Starts, MeasureMp3, 1024 * kMiB, "mp3 mp2 mpa"},
 };
 }  // namespace
 

@@ -136,6 +136,13 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
       // A media data box that says it is shorter: the movie's header is not where it ends.
       {"movie.mov", [&](std::vector<std::byte>& b) { PutU32Be(b, find(b, "mdat") - 4, 4000); },
        "breaks off after its mdat box, before its movie header"},
+      // A frame header gone: the encoder's info frame counted more frames (432 bytes each).
+      {"plain.mp3", [&](std::vector<std::byte>& b) { b.at(432 * 10) = std::byte{0}; },
+       "breaks off after frame 10 of 30"},
+      // The last frame's CRC-16; and a bit of sound in the middle, which its frame's CRC
+      // or the walk of its subframes tells.
+      {"song.flac", [&](std::vector<std::byte>& b) { b.back() ^= std::byte{0x55}; }, "FLAC frame 11 fails its CRC"},
+      {"song.flac", [&](std::vector<std::byte>& b) { b[b.size() / 2] ^= std::byte{0x10}; }, "FLAC frame"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sample + (": " + c.reason));
@@ -199,6 +206,9 @@ TEST(ContentTypes, StartsThatOnlyLookLikeAFileAreNone) {
       {"a GIF of no size", bytes("GIF89a")},
       {"an SQLite header with a page size that is none", bytes(std::string_view("SQLite format 3\0\x03\x01", 18))},
       {"a file type box followed by no box", bytes(std::string_view("\0\0\0\x14" "ftypqt  \0\0\0\0qt  ", 20))},
+      {"a FLAC stream of no sample rate", bytes(std::string_view("fLaC\0\0\0\x22", 8))},
+      {"a lone MPEG audio frame header", bytes("\xFF\xFB\x90\x64")},
+      {"an ID3 tag with no frames after it", bytes(std::string_view("ID3\x03\0\0\0\0\0\x0A", 10))},
       {"a HEIF file type box followed by no box", bytes(std::string_view("\0\0\0\x10" "ftypheic\0\0\0\0", 16))},
   };
   for (const Case& c : cases) {
