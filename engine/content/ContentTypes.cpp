@@ -28,6 +28,7 @@ constexpr std::array kTypes = {
     TContentType{"WebP", "webp", 16, WebpStarts, MeasureRiff, 256 * kMiB, "webp"},
     TContentType{"HEIF", "heic", 12, HeifStarts, MeasureIsoMedia, 1024 * kMiB, "heic heif hif avif"},
     TContentType{"FLAC", "flac", 8, FlacStarts, MeasureFlac, 2048 * kMiB, "flac"},
+    TContentType{"Ogg", "ogg", 27, OggStarts, MeasureOgg, 2048 * kMiB, "ogg oga ogv opus spx"},
     TContentType{"MP4", "mp4", 12, Mp4Starts, MeasureIsoMedia, 64 * 1024 * kMiB, "mp4 m4v mov qt 3gp 3g2 m4a m4b"},
     TContentType{"SQLite", "sqlite", 16, SqliteStarts, MeasureSqlite, 64 * 1024 * kMiB, "sqlite sqlite3 db"},
     TContentType{"ZIP", "zip", 30, ZipStarts, MeasureZip, 16 * 1024 * kMiB,

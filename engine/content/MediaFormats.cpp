@@ -589,4 +589,92 @@ TContentMeasure MeasureFlac(TSourceReader& bytes, std::uint64_t maxBytes) {
   return m;
 }
 
+// ---- Ogg ----
+
+namespace {
+
+// Ogg's page CRC: polynomial 0x04C11DB7, unreflected, from 0 and not inverted (not the
+// CRC-32 of ZIP and PNG).
+constexpr std::array<std::uint32_t, 256> kOggCrc = [] {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t c = i << 24;
+    for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? c << 1 ^ 0x04C11DB7u : c << 1;
+    table[i] = c;
+  }
+  return table;
+}();
+
+std::uint32_t OggCrc(std::uint32_t crc, TBytes b) {
+  for (std::byte x : b) crc = crc << 8 ^ kOggCrc[(crc >> 24) ^ static_cast<std::uint8_t>(x)];
+  return crc;
+}
+
+bool OggPageStarts(TBytes head) { return HeadIs(head, "OggS") && ReadU8(head, 4) == 0 && (ReadU8(head, 5) & ~7u) == 0; }
+
+}  // namespace
+
+bool OggStarts(TBytes head) {
+  // A stream's first page: marked so, page number 0, not a continued packet.
+  return head.size() >= 27 && OggPageStarts(head) && (ReadU8(head, 5) & 3) == 2 && ReadU32(head, 18) == 0 &&
+         ReadU8(head, 26) > 0;
+}
+
+TContentMeasure MeasureOgg(TSourceReader& bytes, std::uint64_t maxBytes) {
+  if (!OggStarts(bytes.Span(0, static_cast<std::size_t>(std::min<std::uint64_t>(bytes.Size(), 27)))))
+    return Result(TContentVerdict::NotThisType, 0);
+  const std::uint64_t limit = std::min(bytes.Size(), maxBytes);
+  std::vector<std::uint32_t> open;  // the streams begun and not yet ended
+  std::string damage, extension, title;
+  std::uint64_t at = 0;
+  std::uint32_t firstSerial = 0;
+  for (std::uint64_t page = 1;; ++page) {
+    if (page > 1 && open.empty()) break;
+    if (at >= limit || !bytes.Has(at, 27)) return CutOff(bytes, maxBytes, "Ogg");
+    if (!OggPageStarts(bytes.Span(at, 6))) {
+      if (page == 1) return Result(TContentVerdict::NotThisType, 0);
+      return Result(TContentVerdict::Damaged, at,
+                    damage.empty() ? "The Ogg data breaks off after page " + std::to_string(page - 1) : damage);
+    }
+    const std::uint8_t flags = bytes.U8(at + 5), segments = bytes.U8(at + 26);
+    const std::uint32_t serial = bytes.U32Le(at + 14);
+    if (!bytes.Has(at, 27 + static_cast<std::uint64_t>(segments))) return CutOff(bytes, maxBytes, "Ogg");
+    std::uint64_t body = 0;
+    for (std::byte n : bytes.Span(at + 27, segments)) body += static_cast<std::uint8_t>(n);
+    const std::uint64_t data = at + 27 + segments, end = data + body;
+    if (end > limit || !bytes.Has(at, end - at)) return CutOff(bytes, maxBytes, "Ogg");
+    // The CRC covers the whole page with its own field as zeros.
+    std::uint32_t crc = OggCrc(0, bytes.Span(at, 22));
+    crc = OggCrc(crc, AsBytes("\0\0\0\0", 4));
+    crc = OggCrc(crc, bytes.Span(at + 26, static_cast<std::size_t>(1 + segments)));
+    crc = OggCrc(crc, bytes.Span(data, static_cast<std::size_t>(body)));
+    if (crc != bytes.U32Le(at + 22)) {
+      // A first page that fails its CRC is only bytes that look like one.
+      if (page == 1) return Result(TContentVerdict::NotThisType, 0);
+      if (damage.empty()) damage = "Ogg page " + std::to_string(page) + " fails its CRC";
+    }
+    if (flags & 2) {
+      if (open.size() < 256 && std::find(open.begin(), open.end(), serial) == open.end()) open.push_back(serial);
+      if (page == 1) {
+        firstSerial = serial;
+        if (bytes.Equals(data, "\x01vorbis")) extension = "ogg";
+        else if (bytes.Equals(data, "OpusHead")) extension = "opus";
+        else if (bytes.Equals(data, "\x80theora")) extension = "ogv";
+        else if (bytes.Equals(data, "\x7F" "FLAC")) extension = "oga";
+        else if (bytes.Equals(data, "Speex   ")) extension = "spx";
+      }
+    } else if (serial == firstSerial && title.empty()) {
+      // The comment packet follows the first stream's header.
+      if (bytes.Equals(data, "\x03vorbis")) title = VorbisCommentTitle(bytes, data + 7, end);
+      else if (bytes.Equals(data, "OpusTags")) title = VorbisCommentTitle(bytes, data + 8, end);
+    }
+    if (flags & 4) open.erase(std::remove(open.begin(), open.end(), serial), open.end());
+    at = end;
+  }
+  TContentMeasure m = damage.empty() ? Result(TContentVerdict::Whole, at) : Result(TContentVerdict::Damaged, at, damage);
+  m.Extension = extension;
+  m.Title = std::move(title);
+  return m;
+}
+
 }  // namespace restovo

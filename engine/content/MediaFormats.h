@@ -28,4 +28,10 @@ bool FlacStarts(TBytes head);
 // TITLE names the file.
 TContentMeasure MeasureFlac(TSourceReader& bytes, std::uint64_t maxBytes);
 
+bool OggStarts(TBytes head);
+// Pages from a stream's first one, each checked by its CRC, to the page that ends the last
+// stream begun. The first stream tells the extension (ogg, opus, ogv, oga, spx), its
+// comment's TITLE names the file.
+TContentMeasure MeasureOgg(TSourceReader& bytes, std::uint64_t maxBytes);
+
 }  // namespace restovo

@@ -143,6 +143,7 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
       // or the walk of its subframes tells.
       {"song.flac", [&](std::vector<std::byte>& b) { b.back() ^= std::byte{0x55}; }, "FLAC frame 11 fails its CRC"},
       {"song.flac", [&](std::vector<std::byte>& b) { b[b.size() / 2] ^= std::byte{0x10}; }, "FLAC frame"},
+      {"song.ogg", [&](std::vector<std::byte>& b) { b[b.size() / 2] ^= std::byte{0x10}; }, "fails its CRC"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sample + (": " + c.reason));
@@ -206,6 +207,8 @@ TEST(ContentTypes, StartsThatOnlyLookLikeAFileAreNone) {
       {"a GIF of no size", bytes("GIF89a")},
       {"an SQLite header with a page size that is none", bytes(std::string_view("SQLite format 3\0\x03\x01", 18))},
       {"a file type box followed by no box", bytes(std::string_view("\0\0\0\x14" "ftypqt  \0\0\0\0qt  ", 20))},
+      {"an Ogg first page that fails its CRC",
+       bytes(std::string_view("OggS\0\x02\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x01\x1E", 28))},
       {"a FLAC stream of no sample rate", bytes(std::string_view("fLaC\0\0\0\x22", 8))},
       {"a lone MPEG audio frame header", bytes("\xFF\xFB\x90\x64")},
       {"an ID3 tag with no frames after it", bytes(std::string_view("ID3\x03\0\0\0\0\0\x0A", 10))},
