@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <vector>
 
+#include "content/Inflate.h"
 #include "content/MeasureResults.h"
+#include "io/Crc32.h"
 
 namespace restovo {
 
@@ -42,6 +45,50 @@ struct TZipKind {
   }
 };
 
+// A member as its local entry (or the descriptor after its data) tells it: where its data
+// lies, how it is packed, and the CRC-32 and size of what it unpacks to.
+struct TZipMember {
+  std::string Name;
+  std::uint16_t Flags = 0, Method = 0;
+  std::uint64_t Data = 0, Packed = 0, Size = 0;
+  std::uint32_t Crc = 0;
+};
+
+// How many bytes the members may unpack to, all together, for their CRCs to be checked: a
+// bound on work, past which the rest go unchecked.
+constexpr std::uint64_t kZipCheckBytes = 1ull << 30;
+
+// Why a member's data does not hold what its entry says, or empty when it does (or cannot
+// be checked: encrypted, packed by another method, past the bound).
+std::string ZipMemberDamage(TSourceReader& bytes, const TZipMember& m, std::uint64_t& budget) {
+  if ((m.Flags & 1) || (m.Method != 0 && m.Method != 8) || m.Size > budget) return {};
+  budget -= m.Size;
+  const std::string name = content::CleanTitle(m.Name);
+  std::uint32_t crc = 0;
+  std::uint64_t size = 0;
+  if (m.Method == 0) {
+    std::uint32_t state = kCrc32Start;
+    for (std::uint64_t p = m.Data; p < m.Data + m.Packed;) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(TSourceReader::kMaxSpan, m.Data + m.Packed - p));
+      state = Crc32Update(state, bytes.Span(p, n));
+      p += n;
+    }
+    crc = Crc32Finish(state);
+    size = m.Packed;
+  } else {
+    const TInflateResult r = Inflate(bytes, m.Data, m.Data + m.Packed, m.Size);
+    if (r.Status == TInflateResult::TStatus::Broken)
+      return "ZIP member " + name + "'s compressed data is broken: " + r.Reason;
+    if (r.Status != TInflateResult::TStatus::Done || r.End != m.Data + m.Packed)
+      return "ZIP member " + name + "'s compressed data does not end with its entry";
+    crc = r.Crc32;
+    size = r.Size;
+  }
+  if (size != m.Size) return "ZIP member " + name + " is not the size its entry says";
+  if (crc != m.Crc) return "ZIP member " + name + " fails its CRC";
+  return {};
+}
+
 }  // namespace
 
 bool ZipStarts(TBytes head) {
@@ -58,21 +105,23 @@ TContentMeasure MeasureZip(TSourceReader& bytes, std::uint64_t maxBytes) {
   std::uint64_t at = 0;
   TZipKind kind;
   int members = 0;
+  std::vector<TZipMember> listed;
   // The local entries, each followed by its data (and, where the sizes came after the data,
   // a descriptor).
   while (bytes.Equals(at, kLocal)) {
     if (!bytes.Has(at, 30)) return CutOff(bytes, maxBytes, "ZIP");
     const std::uint16_t flags = bytes.U16Le(at + 6), method = bytes.U16Le(at + 8);
-    std::uint64_t packed = bytes.U32Le(at + 18);
+    std::uint64_t packed = bytes.U32Le(at + 18), size = bytes.U32Le(at + 22);
+    std::uint32_t crc = bytes.U32Le(at + 14);
     const std::uint16_t nameLength = bytes.U16Le(at + 26), extraLength = bytes.U16Le(at + 28);
     const TBytes nameBytes = bytes.Span(at + 30, nameLength);
     const std::string name(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size());
     // Zip64: the sizes are in the extra field.
     if (packed == 0xFFFFFFFFu) {
       for (std::uint64_t e = at + 30 + nameLength; e + 4 <= at + 30 + nameLength + extraLength;) {
-        const std::uint16_t id = bytes.U16Le(e), size = bytes.U16Le(e + 2);
-        if (id == 0x0001 && size >= 16) packed = bytes.U64Le(e + 12);
-        e += 4 + size;
+        const std::uint16_t id = bytes.U16Le(e), extraSize = bytes.U16Le(e + 2);
+        if (id == 0x0001 && extraSize >= 16) size = bytes.U64Le(e + 4), packed = bytes.U64Le(e + 12);
+        e += 4 + extraSize;
       }
     }
     const std::uint64_t data = at + 30 + nameLength + extraLength;
@@ -86,6 +135,9 @@ TContentMeasure MeasureZip(TSourceReader& bytes, std::uint64_t maxBytes) {
       while (const auto d = bytes.Find(from, limit, kDescriptor)) {
         if (bytes.U32Le(*d + 8) == *d - data) {
           at = *d + 16;
+          packed = *d - data;
+          crc = bytes.U32Le(*d + 4);
+          size = bytes.U32Le(*d + 12);
           found = true;
           break;
         }
@@ -95,9 +147,14 @@ TContentMeasure MeasureZip(TSourceReader& bytes, std::uint64_t maxBytes) {
     } else {
       if (packed > limit - data) return CutOff(bytes, maxBytes, "ZIP");
       at = data + packed;
-      if (flags & 0x08) at += bytes.Equals(at, kDescriptor) ? 16 : 12;
+      if (flags & 0x08) {
+        const bool signature = bytes.Equals(at, kDescriptor);
+        crc = bytes.U32Le(at + (signature ? 4 : 0));
+        at += signature ? 16 : 12;
+      }
     }
     if (at > limit) return CutOff(bytes, maxBytes, "ZIP");
+    if (listed.size() < 65536) listed.push_back({name, flags, method, data, packed, size, crc});
     ++members;
   }
   if (members == 0) return Result(TContentVerdict::NotThisType, 0);
@@ -135,6 +192,14 @@ TContentMeasure MeasureZip(TSourceReader& bytes, std::uint64_t maxBytes) {
     m.Reason = "The ZIP archive's directory is not where the archive says";
   } else {
     m.Verdict = TContentVerdict::Whole;
+    // Each member's data unpacked and checked against its CRC-32.
+    std::uint64_t budget = kZipCheckBytes;
+    for (const TZipMember& member : listed) {
+      m.Reason = ZipMemberDamage(bytes, member, budget);
+      if (m.Reason.empty()) continue;
+      m.Verdict = TContentVerdict::Damaged;
+      break;
+    }
   }
   return m;
 }
@@ -208,6 +273,87 @@ TContentMeasure MeasureRiff(TSourceReader& bytes, std::uint64_t maxBytes) {
   }
   TContentMeasure m = Result(TContentVerdict::Whole, length);
   m.Extension = std::string(form->Extension);
+  return m;
+}
+
+// ---- GZIP ----
+
+namespace {
+// What one member may unpack to before the scan stops following it: a bound on work.
+constexpr std::uint64_t kMaxGzipOutput = 64ull << 30;
+}  // namespace
+
+bool GzipStarts(TBytes head) {
+  // Deflate, no reserved flag, the extra flags and the systems a writer sets.
+  return head.size() >= 10 && ReadU8(head, 0) == 0x1F && ReadU8(head, 1) == 0x8B && ReadU8(head, 2) == 8 &&
+         (ReadU8(head, 3) & 0xE0) == 0 && (ReadU8(head, 8) == 0 || ReadU8(head, 8) == 2 || ReadU8(head, 8) == 4) &&
+         (ReadU8(head, 9) <= 13 || ReadU8(head, 9) == 255);
+}
+
+TContentMeasure MeasureGzip(TSourceReader& bytes, std::uint64_t maxBytes) {
+  const std::uint64_t limit = std::min(bytes.Size(), maxBytes);
+  std::uint64_t at = 0;
+  std::string title;
+  for (int member = 1;; ++member) {
+    const TBytes head = bytes.Span(at, 10);
+    if (!GzipStarts(head)) {
+      if (member == 1) return Result(TContentVerdict::NotThisType, 0);
+      break;  // the next bytes are another file's
+    }
+    const std::uint8_t flags = ReadU8(head, 3);
+    std::uint64_t p = at + 10;
+    if (flags & 4) {  // extra field
+      if (!bytes.Has(p, 2)) return CutOff(bytes, maxBytes, "GZIP");
+      p += 2 + bytes.U16Le(p);
+    }
+    for (const std::uint8_t text : {std::uint8_t{8}, std::uint8_t{16}}) {  // name, comment: to a NUL
+      if (!(flags & text)) continue;
+      const auto nul = bytes.FindByte(p, std::min(limit, p + 65536), 0);
+      if (!nul) {
+        if (member == 1 && bytes.Has(p, 65536)) return Result(TContentVerdict::NotThisType, 0);
+        return CutOff(bytes, maxBytes, "GZIP");
+      }
+      if (text == 8 && member == 1) {
+        const TBytes name = bytes.Span(p, static_cast<std::size_t>(std::min<std::uint64_t>(*nul - p, 512)));
+        title = content::CleanTitle(content::Latin1ToUtf8(name));
+      }
+      p = *nul + 1;
+    }
+    if (flags & 2) {  // the header's own CRC: the low half of its CRC-32
+      if (!bytes.Has(at, p + 2 - at)) return CutOff(bytes, maxBytes, "GZIP");
+      std::uint32_t crc = kCrc32Start;
+      for (std::uint64_t q = at; q < p;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(TSourceReader::kMaxSpan, p - q));
+        crc = Crc32Update(crc, bytes.Span(q, n));
+        q += n;
+      }
+      if ((Crc32Finish(crc) & 0xFFFF) != bytes.U16Le(p)) {
+        if (member == 1) return Result(TContentVerdict::NotThisType, 0);
+        break;
+      }
+      p += 2;
+    }
+    if (p > limit) return CutOff(bytes, maxBytes, "GZIP");
+    const TInflateResult data = Inflate(bytes, p, limit, kMaxGzipOutput);
+    using TStatus = TInflateResult::TStatus;
+    if (data.Status == TStatus::Short) return CutOff(bytes, maxBytes, "GZIP");
+    if (data.Status == TStatus::Broken) {
+      if (member == 1 && data.End - p < 16) return Result(TContentVerdict::NotThisType, 0);
+      return Result(TContentVerdict::Damaged, data.End,
+                    "GZIP member " + std::to_string(member) + "'s compressed data is broken: " + data.Reason);
+    }
+    if (data.Status == TStatus::TooLong)
+      return Result(TContentVerdict::Damaged, data.End, "GZIP member " + std::to_string(member) + " unpacks to more than the scan follows");
+    if (!bytes.Has(data.End, 8) || data.End + 8 > limit) return CutOff(bytes, maxBytes, "GZIP");
+    at = data.End + 8;
+    if (bytes.U32Le(data.End) != data.Crc32)
+      return Result(TContentVerdict::Damaged, at, "GZIP member " + std::to_string(member) + " fails its CRC");
+    if (bytes.U32Le(data.End + 4) != static_cast<std::uint32_t>(data.Size))
+      return Result(TContentVerdict::Damaged, at, "GZIP member " + std::to_string(member) + " is not the size it says");
+    if (member >= 4096) break;
+  }
+  TContentMeasure m = Result(TContentVerdict::Whole, at);
+  m.Title = std::move(title);
   return m;
 }
 

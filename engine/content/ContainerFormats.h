@@ -1,5 +1,6 @@
 // Files that hold others or keep their own page structure: ZIP (and the formats built on
-// it), SQLite databases and RIFF (WAV, AVI, WebP), each measured from its own structure.
+// it), GZIP, SQLite databases and RIFF (WAV, AVI, WebP), each measured from its own
+// structure.
 #pragma once
 
 #include "content/ContentTypes.h"
@@ -20,5 +21,11 @@ bool AviStarts(TBytes head);
 bool WebpStarts(TBytes head);
 // The size in the RIFF header, for the forms it holds: WAV sound, AVI video, WebP pictures.
 TContentMeasure MeasureRiff(TSourceReader& bytes, std::uint64_t maxBytes);
+
+bool GzipStarts(TBytes head);
+// Each member's header, its deflate stream inflated to the last block, then the CRC-32 and
+// the size of what it unpacks to, both checked; members one after the other. The name the
+// header keeps names the file.
+TContentMeasure MeasureGzip(TSourceReader& bytes, std::uint64_t maxBytes);
 
 }  // namespace restovo

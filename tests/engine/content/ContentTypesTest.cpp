@@ -125,6 +125,11 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
        "lists 3 members, 2 are there"},
       {"archive.zip", [&](std::vector<std::byte>& b) { PutU32(b, find(b, "PK\x05\x06") + 16, 12); },
        "directory is not where"},
+      // A member's packed bytes: they unpack to other bytes (or none), its CRC-32 tells.
+      {"archive.zip", [&](std::vector<std::byte>& b) { b[30 + 10 + 200] ^= std::byte{0x20}; },
+       "ZIP member report.txt"},
+      {"letter.odt", [&](std::vector<std::byte>& b) { b[find(b, "application/vnd") + 3] ^= std::byte{0x20}; },
+       "ZIP member mimetype fails its CRC"},
       // Another picture's start in the middle of this one's picture data.
       {"progressive.jpg",
        [&](std::vector<std::byte>& b) {
@@ -144,6 +149,11 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
       {"song.flac", [&](std::vector<std::byte>& b) { b.back() ^= std::byte{0x55}; }, "FLAC frame 11 fails its CRC"},
       {"song.flac", [&](std::vector<std::byte>& b) { b[b.size() / 2] ^= std::byte{0x10}; }, "FLAC frame"},
       {"song.ogg", [&](std::vector<std::byte>& b) { b[b.size() / 2] ^= std::byte{0x10}; }, "fails its CRC"},
+      // The CRC-32 and the size of what the member unpacks to, and the packed bytes.
+      {"report.txt.gz", [&](std::vector<std::byte>& b) { b[b.size() - 8] ^= std::byte{0x01}; }, "fails its CRC"},
+      {"report.txt.gz", [&](std::vector<std::byte>& b) { b[b.size() - 1] ^= std::byte{0x01}; },
+       "is not the size it says"},
+      {"two-members.gz", [&](std::vector<std::byte>& b) { b[b.size() / 2] ^= std::byte{0x10}; }, "GZIP member 2"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sample + (": " + c.reason));
@@ -209,6 +219,7 @@ TEST(ContentTypes, StartsThatOnlyLookLikeAFileAreNone) {
       {"a file type box followed by no box", bytes(std::string_view("\0\0\0\x14" "ftypqt  \0\0\0\0qt  ", 20))},
       {"an Ogg first page that fails its CRC",
        bytes(std::string_view("OggS\0\x02\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x01\x1E", 28))},
+      {"a GZIP header before no stream", bytes(std::string_view("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10))},
       {"a FLAC stream of no sample rate", bytes(std::string_view("fLaC\0\0\0\x22", 8))},
       {"a lone MPEG audio frame header", bytes("\xFF\xFB\x90\x64")},
       {"an ID3 tag with no frames after it", bytes(std::string_view("ID3\x03\0\0\0\0\0\x0A", 10))},
