@@ -20,7 +20,7 @@ packages=(
   forensics-samples-files
   exfatprogs attr python3 python3-pil
   # real media files and archives for the content parsers' samples
-  libheif-examples gstreamer1.0-tools gstreamer1.0-plugins-good lame flac vorbis-tools
+  libheif-examples gstreamer1.0-tools gstreamer1.0-plugins-good lame flac vorbis-tools p7zip-full
   # benchmarks
   time
   # the Debian package and the checks of what it installs

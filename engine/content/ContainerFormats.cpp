@@ -357,4 +357,44 @@ TContentMeasure MeasureGzip(TSourceReader& bytes, std::uint64_t maxBytes) {
   return m;
 }
 
+// ---- 7z ----
+
+namespace {
+constexpr std::string_view k7zSignature("7z\xBC\xAF\x27\x1C", 6);
+
+std::uint32_t CrcOf(TSourceReader& bytes, std::uint64_t at, std::uint64_t n) {
+  std::uint32_t crc = kCrc32Start;
+  for (std::uint64_t p = at; p < at + n;) {
+    const auto k = static_cast<std::size_t>(std::min<std::uint64_t>(TSourceReader::kMaxSpan, at + n - p));
+    crc = Crc32Update(crc, bytes.Span(p, k));
+    p += k;
+  }
+  return Crc32Finish(crc);
+}
+}  // namespace
+
+bool SevenZipStarts(TBytes head) { return HeadIs(head, k7zSignature) && head.size() >= 8 && ReadU8(head, 6) == 0; }
+
+TContentMeasure MeasureSevenZip(TSourceReader& bytes, std::uint64_t maxBytes) {
+  if (!SevenZipStarts(bytes.Span(0, 8))) return Result(TContentVerdict::NotThisType, 0);
+  if (!bytes.Has(0, 32)) return CutOff(bytes, maxBytes, "7z");
+  const bool startHolds = CrcOf(bytes, 12, 20) == bytes.U32Le(8);
+  const std::uint64_t offset = bytes.U64Le(12), size = bytes.U64Le(20);
+  const std::uint32_t crc = bytes.U32Le(28);
+  if (offset > maxBytes || size > maxBytes || 32 + offset + size > maxBytes || size > (1u << 30))
+    return startHolds ? CutOff(bytes, maxBytes, "7z") : Result(TContentVerdict::NotThisType, 0);
+  const std::uint64_t length = 32 + offset + size;
+  if (!bytes.Has(0, length)) return startHolds ? CutOff(bytes, maxBytes, "7z") : Result(TContentVerdict::NotThisType, 0);
+  // The header: plain (0x01) or itself packed (0x17); an empty archive has none.
+  const std::uint8_t kind = bytes.U8(32 + offset);
+  const bool headerHolds = size == 0 ? offset == 0 : CrcOf(bytes, 32 + offset, size) == crc && (kind == 0x01 || kind == 0x17);
+  if (!startHolds) {
+    // Where the header still holds, only the start header's own bytes are wrong.
+    if (!headerHolds || size == 0) return Result(TContentVerdict::NotThisType, 0);
+    return Result(TContentVerdict::Damaged, length, "The 7z archive's start header fails its CRC");
+  }
+  if (!headerHolds) return Result(TContentVerdict::Damaged, length, "The 7z archive's header fails its CRC");
+  return Result(TContentVerdict::Whole, length);
+}
+
 }  // namespace restovo

@@ -1,5 +1,5 @@
 // Files that hold others or keep their own page structure: ZIP (and the formats built on
-// it), GZIP, SQLite databases and RIFF (WAV, AVI, WebP), each measured from its own
+// it), GZIP, 7z, SQLite databases and RIFF (WAV, AVI, WebP), each measured from its own
 // structure.
 #pragma once
 
@@ -21,6 +21,11 @@ bool AviStarts(TBytes head);
 bool WebpStarts(TBytes head);
 // The size in the RIFF header, for the forms it holds: WAV sound, AVI video, WebP pictures.
 TContentMeasure MeasureRiff(TSourceReader& bytes, std::uint64_t maxBytes);
+
+bool SevenZipStarts(TBytes head);
+// The signature header (its CRC checked) points at the header after the packed data: the
+// archive ends with it, and its CRC is checked too.
+TContentMeasure MeasureSevenZip(TSourceReader& bytes, std::uint64_t maxBytes);
 
 bool GzipStarts(TBytes head);
 // Each member's header, its deflate stream inflated to the last block, then the CRC-32 and

@@ -30,6 +30,7 @@ constexpr std::array kTypes = {
     TContentType{"FLAC", "flac", 8, FlacStarts, MeasureFlac, 2048 * kMiB, "flac"},
     TContentType{"Ogg", "ogg", 27, OggStarts, MeasureOgg, 2048 * kMiB, "ogg oga ogv opus spx"},
     TContentType{"MP4", "mp4", 12, Mp4Starts, MeasureIsoMedia, 64 * 1024 * kMiB, "mp4 m4v mov qt 3gp 3g2 m4a m4b"},
+    TContentType{"7z", "7z", 8, SevenZipStarts, MeasureSevenZip, 64 * 1024 * kMiB, "7z"},
     TContentType{"GZIP", "gz", 10, GzipStarts, MeasureGzip, 4096 * kMiB, "gz tgz"},
     TContentType{"SQLite", "sqlite", 16, SqliteStarts, MeasureSqlite, 64 * 1024 * kMiB, "sqlite sqlite3 db"},
     TContentType{"ZIP", "zip", 30, ZipStarts, MeasureZip, 16 * 1024 * kMiB,

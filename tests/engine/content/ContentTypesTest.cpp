@@ -153,6 +153,9 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
       {"report.txt.gz", [&](std::vector<std::byte>& b) { b[b.size() - 8] ^= std::byte{0x01}; }, "fails its CRC"},
       {"report.txt.gz", [&](std::vector<std::byte>& b) { b[b.size() - 1] ^= std::byte{0x01}; },
        "is not the size it says"},
+      // The start header's CRC, and the header the archive ends with.
+      {"files.7z", [&](std::vector<std::byte>& b) { b[9] ^= std::byte{0x01}; }, "start header fails its CRC"},
+      {"files.7z", [&](std::vector<std::byte>& b) { b[b.size() - 3] ^= std::byte{0x01}; }, "header fails its CRC"},
       {"two-members.gz", [&](std::vector<std::byte>& b) { b[b.size() / 2] ^= std::byte{0x10}; }, "GZIP member 2"},
   };
   for (const Case& c : cases) {
@@ -219,6 +222,7 @@ TEST(ContentTypes, StartsThatOnlyLookLikeAFileAreNone) {
       {"a file type box followed by no box", bytes(std::string_view("\0\0\0\x14" "ftypqt  \0\0\0\0qt  ", 20))},
       {"an Ogg first page that fails its CRC",
        bytes(std::string_view("OggS\0\x02\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x01\x1E", 28))},
+      {"a 7z signature whose start header fails its CRC", bytes(std::string_view("7z\xBC\xAF\x27\x1C\0\x04", 8))},
       {"a GZIP header before no stream", bytes(std::string_view("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10))},
       {"a FLAC stream of no sample rate", bytes(std::string_view("fLaC\0\0\0\x22", 8))},
       {"a lone MPEG audio frame header", bytes("\xFF\xFB\x90\x64")},
