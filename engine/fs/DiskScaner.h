@@ -124,8 +124,12 @@ class TDiskScaner {
   // Ends the scan as a failure: the scanner returns right after.
   void Fail(std::string text) { FailureText = std::move(text); }
   bool StopRequested() const {
+    if (StopsHeldOff) return false;
     return Stop.load(std::memory_order_relaxed) || (StopSource && StopSource->load(std::memory_order_acquire));
   }
+  // While set, a stop already asked for waits: a deep scan stopped in its pass still lists
+  // what the live metadata holds, which the pass's findings join.
+  bool StopsHeldOff = false;
   // The flag a long step after the reading (linking the tree) checks: the runner's when set.
   const std::atomic<bool>* LinkStopFlag() const { return StopSource ? StopSource : &Stop; }
   // The files found by content (candidates of the deep pass) that no found file claims

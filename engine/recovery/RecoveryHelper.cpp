@@ -44,6 +44,16 @@ TDiskObject* TRecoveryHelper::Drive(int index) const {
   return Disks[static_cast<std::size_t>(index)].get();
 }
 
+bool TRecoveryHelper::EarlyResultsShown() const {
+  return ScanJob && ScanJob->EarlyResultsShown() && !ScanJob->Ended();
+}
+
+bool TRecoveryHelper::AdoptScanResults() {
+  if (!ScanJob || !ScanJob->HasPendingResults()) return false;
+  ScanJob->AdoptPendingResults();
+  return true;
+}
+
 const TScanReport& TRecoveryHelper::ScanReport() const {
   static const TScanReport none;
   return ScanJob && ScanJob->Finished() ? ScanJob->Report() : none;

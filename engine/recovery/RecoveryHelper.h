@@ -101,6 +101,17 @@ class TRecoveryHelper {
   void SetDeepScan(bool deep) { Deep = deep; }
   bool DeepScan() const { return Deep; }
   bool KeepStoppedResults() const { return KeepStopped; }
+  // Whether a deep scan lists the quick scan's results first (OnScanEarlyResults), so they
+  // can be looked at, previewed and ticked while the free space is read. The deep scan's
+  // own records then wait for AdoptScanResults when it ends or is stopped.
+  void SetEarlyResults(bool early) { Early = early; }
+  bool EarlyResults() const { return Early; }
+  // The drive's records are the quick scan's and nothing changes them any more, while a
+  // deep scan goes on beside them.
+  bool EarlyResultsShown() const;
+  // On the main thread, in the handler of the scan's end, once the views let go of the
+  // drive's records: they become the deep scan's. False when there is nothing to take.
+  bool AdoptScanResults();
   // The text of the last scan or restore error.
   const std::string& ErrorText() const { return LastError; }
   // The last scan's report (empty before the first scan ended).
@@ -111,6 +122,8 @@ class TRecoveryHelper {
   TNotify OnScanStart;
   TProgress OnScanProgress;
   TNotify OnScanDone;
+  // A deep scan's quick results are listed: the drive's records may be shown.
+  TNotify OnScanEarlyResults;
   TNotify OnScanStopped;
   TError OnScanError;
   TNotify OnNoDisk;
@@ -143,6 +156,7 @@ class TRecoveryHelper {
   bool RunThreaded = true;
   bool KeepStopped = true;
   bool Deep = false;
+  bool Early = false;
   std::string LastError;
   TThreadBridge* Bridge;
   TSystemPaths Paths;

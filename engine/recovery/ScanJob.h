@@ -45,10 +45,28 @@ class TScanJob : public TJob {
   // Read once Finished().
   const TScanReport& Report() const { return Result; }
 
+  // A deep scan whose quick results were shown first keeps its own records here until the
+  // main thread takes them, once the views have let go of the quick ones.
+  bool HasPendingResults() const { return Ended() && Pending != nullptr; }
+  // On the main thread, once the job has ended: the drive's records become the deep
+  // scan's (the quick ones are freed), recycled files named as after every scan.
+  void AdoptPendingResults();
+  // The quick scan's records are the drive's, and nothing changes them any more, while the
+  // deep scan goes on with records of its own.
+  bool EarlyResultsShown() const { return EarlyShown.load(std::memory_order_acquire); }
+
  private:
   void End(bool stopped, const std::string& error);
+  // Sets a scanner up for this job's scan; false when its volume cannot be read.
+  bool Arm(TDiskScaner& scaner, bool deep);
+  // Runs one scan; why it failed, empty when it ran.
+  std::string RunScaner(TDiskScaner& scaner);
+  void DropPending();
 
   TScanReport Result;
+  TDiskScaner* Active = nullptr;  // the scanner whose figures the report gives
+  std::unique_ptr<TDiskScaner> Pending;
+  std::atomic<bool> EarlyShown{false};
 };
 
 }  // namespace restovo

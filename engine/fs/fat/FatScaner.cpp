@@ -639,6 +639,10 @@ void TFatScaner::Scan() {
       return;
     }
     if (Deep) RunDeepPass();
+    // A stop in the pass keeps what was found: the live folders are walked and the found
+    // ones linked below them all the same (metadata only), so a stopped deep scan lists no
+    // fewer files than a quick one.
+    StopsHeldOff = Deep && KeepStoppedResults && StopRequested();
     BuildRootFolder();
     RootItem = Folders[static_cast<std::size_t>(RootIndex)];
     AttachRoot = RootItem;
@@ -659,12 +663,14 @@ void TFatScaner::Scan() {
     if (Deep && PreviousLayout && (!StopRequested() || KeepStoppedResults)) WalkPreviousLayout();
     // A stopped scan whose results are kept shows verdicts too: they must be as true.
     if (!StopRequested() || KeepStoppedResults) RateSharedClusters();
+    StopsHeldOff = false;
     if (Deep && !StopRequested()) RateByContent();
     // Last: what no file found by structure claims may be a file known by its content.
     if (Deep && !StopRequested()) CarveContent(std::move(ContentCandidates), ClaimedByFoundFiles());
   } catch (const std::bad_alloc&) {
     Fail("There is not enough memory to scan this volume");
   }
+  StopsHeldOff = false;
   Folders.clear();
   FoundFolders.clear();
   FoundOrder.clear();

@@ -265,6 +265,94 @@ TEST(RecoveryHelper, ThreadedRestoresReportOnceWhetherTheyEndOrAreStopped) {
   EXPECT_LE(helper.LastRestore().Written, 5);
 }
 
+// ManyFolders(folders) and a deleted folder no entry points at any more, holding one
+// deleted file: only a deep scan finds it.
+std::vector<std::byte> WithLostFolder(int folders) {
+  FatTestVolume v("-F 32", 40000);
+  v.Bytes = ManyFolders(folders);
+  const std::uint32_t lost = 9000;
+  v.Entry(v.ClusterOffset(lost), ".          ", 0x10, lost, 0);
+  v.Entry(v.ClusterOffset(lost) + 32, "..         ", 0x10, 0, 0);
+  v.Entry(v.ClusterOffset(lost) + 64, "LOSTFILEJPG", 0x20, lost + 1, 100, true);
+  return v.Bytes;
+}
+
+TEST(RecoveryHelper, ADeepScanListsTheQuickResultsFirstAndHandsOverItsOwnWhenItEnds) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  std::size_t earlyItems = 0;
+  bool shownThen = false;
+  bool adopted = false;
+  helper.OnScanEarlyResults = [&](TRecoveryHelper* h) {
+    log.Add("early");
+    earlyItems = h->CurrentDisk()->Scaner->Items.size();
+    shownThen = h->EarlyResultsShown();
+  };
+  helper.OnScanDone = [&](TRecoveryHelper* h) {
+    log.Add("done");
+    // Until taken, the drive's records are still the quick scan's.
+    if (h->EarlyResults()) {
+      EXPECT_EQ(h->CurrentDisk()->Scaner->Items.size(), earlyItems);
+    }
+    EXPECT_FALSE(h->EarlyResultsShown());
+    adopted = h->AdoptScanResults();
+  };
+  helper.AddDrive(MemoryDrive(MakeMemoryDevice(WithLostFolder(3)), "a"));
+  helper.SetDeepScan(true);
+  helper.SetEarlyResults(true);
+  helper.StartScan(0);
+  bridge.WaitServing([&] { return Ended(log.Snapshot()) && !helper.WorkerRunning(); });
+  EXPECT_EQ(log.Events, (std::vector<std::string>{"start", "early", "done"}));
+  EXPECT_FALSE(log.OffMain);
+  EXPECT_EQ(earlyItems, 3u);
+  EXPECT_TRUE(shownThen);
+  EXPECT_TRUE(adopted);
+  EXPECT_EQ(helper.CurrentDisk()->Scaner->Items.size(), 4u);
+  EXPECT_EQ(helper.ScanReport().Found, 4u);
+  EXPECT_TRUE(helper.ScanReport().Deep);
+  EXPECT_FALSE(helper.AdoptScanResults()) << "taken once";
+
+  // Without early results a deep scan's records are the drive's as it ends.
+  log.Events.clear();
+  helper.SetEarlyResults(false);
+  helper.StartScan(0);
+  bridge.WaitServing([&] { return Ended(log.Snapshot()) && !helper.WorkerRunning(); });
+  EXPECT_EQ(log.Events, (std::vector<std::string>{"start", "done"}));
+  EXPECT_FALSE(adopted);
+  EXPECT_EQ(helper.CurrentDisk()->Scaner->Items.size(), 4u);
+}
+
+TEST(RecoveryHelper, ADeepScanStoppedAfterItsQuickResultsKeepsBoth) {
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  auto device = std::make_shared<SlowDevice>(WithLostFolder(3));
+  bool early = false;
+  helper.OnScanEarlyResults = [&](TRecoveryHelper*) {
+    early = true;
+    device->DelayMs = 100;  // the free space is read slowly from now on
+  };
+  helper.AddDrive(MemoryDrive(device, "slow"));
+  helper.SetDeepScan(true);
+  helper.SetEarlyResults(true);
+  helper.StartScan(0);
+  bridge.WaitServing([&] { return early; });
+  // Looked at while the pass runs: the quick records stay as they are.
+  EXPECT_TRUE(helper.EarlyResultsShown());
+  EXPECT_EQ(helper.CurrentDisk()->Scaner->Items.size(), 3u);
+  const auto stopAt = std::chrono::steady_clock::now();
+  helper.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 2s);
+  const auto events = log.Snapshot();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "stopped"), 1);
+  EXPECT_TRUE(helper.ScanReport().Stopped);
+  // What the deep scan had found when stopped is there to take, with the live files.
+  ASSERT_TRUE(helper.AdoptScanResults());
+  EXPECT_GE(helper.CurrentDisk()->Scaner->Items.size(), 3u);
+  EXPECT_LT(helper.ScanReport().DeepBytesRead, helper.ScanReport().DeepBytesToRead);
+}
+
 TEST(RecoveryHelper, ANewScanFreesThePreviousScanersRecords) {
   TQueueBridge bridge;
   TRecoveryHelper helper(&bridge, false);
