@@ -30,6 +30,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QSplitter;
 class QStandardItem;
@@ -98,6 +99,9 @@ class TFrmFRMain final : public TTarnWindow {
   void ScanProgress(std::int64_t total, std::int64_t position);  // on the worker
   void ScanFinished();
   void ScanStopped();
+  // A deep scan has listed the quick scan's results: they are shown and can be looked at,
+  // previewed and ticked while the free space is read, with the progress in the window.
+  void ScanEarlyResults();
   // The views filled with what the scan of `disk` found.
   void ShowFoundItems(TDiskObject* disk);
   void ScanFailed();
@@ -222,6 +226,10 @@ class TFrmFRMain final : public TTarnWindow {
   QPushButton* RestoreButton() const { return btnrestore; }
   QPushButton* SearchButton() const { return btnsearch; }
   QPushButton* DeepScanButton() const { return btndeepscan; }
+  // The deep scan's progress below the list while its early results are shown.
+  QWidget* DeepScanStrip() const { return pnldeep; }
+  QProgressBar* DeepScanBar() const { return pbdeep; }
+  QPushButton* DeepScanStopButton() const { return btndeepstop; }
 
   // Window state shared by the result views.
   TFileItems CurrentList;
@@ -269,6 +277,12 @@ class TFrmFRMain final : public TTarnWindow {
   void RevealInFileManager(const QString& path, bool select);
   void ReportRestoreFailures(QString text, TMsgKind kind);
   void ShowRestoreProgress();
+  // The deep scan behind its early results: its bar, and its own records in the views once
+  // it ended, with the folder looked at and the ticks carried over. False when the views
+  // showed no early results.
+  void ShowDeepProgress(int percent);
+  bool TakeDeepResults(TDiskObject* disk);
+  void SetDeepStripVisible(bool visible);
 
   TMainWindowOptions Options;
   bool StatusShowsCount = false;
@@ -295,6 +309,12 @@ class TFrmFRMain final : public TTarnWindow {
   TFileListModel* FileModel = nullptr;
   QLabel* lblinfo = nullptr;
   QPushButton* btnrestore = nullptr;
+  QWidget* pnldeep = nullptr;
+  QProgressBar* pbdeep = nullptr;
+  QLabel* lbldeep = nullptr;
+  QPushButton* btndeepstop = nullptr;
+  // The views show a deep scan's early results while it reads on.
+  bool DeepBehind = false;
   TPreviewPanel* pnlpreview = nullptr;
   QMenu* pmSystem = nullptr;
   QMenu* pmLang = nullptr;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStandardItemModel>
@@ -181,6 +182,27 @@ void TFrmFRMain::BuildLayout() {
   SetPrimary(btnrestore);
   btnrestore->setEnabled(false);
   connect(btnrestore, &QPushButton::clicked, this, &TFrmFRMain::btnrestoreClick);
+  // A deep scan that lists its early results reads on below them: its bar, what it has
+  // read, and its stop.
+  pnldeep = new QWidget(middle);
+  pnldeep->setObjectName(QStringLiteral("pnldeep"));
+  auto* deepLayout = new QHBoxLayout(pnldeep);
+  deepLayout->setContentsMargins(0, 0, 0, 0);
+  deepLayout->setSpacing(8);
+  pbdeep = new QProgressBar(pnldeep);
+  pbdeep->setObjectName(QStringLiteral("pbdeep"));
+  pbdeep->setRange(0, 100);
+  pbdeep->setTextVisible(false);
+  pbdeep->setFixedSize(160, 6);
+  lbldeep = new QLabel(pnldeep);
+  lbldeep->setObjectName(QStringLiteral("lbldeep"));
+  btndeepstop = new QPushButton(QStringLiteral("Stop"), pnldeep);
+  btndeepstop->setObjectName(QStringLiteral("btndeepstop"));
+  connect(btndeepstop, &QPushButton::clicked, this, &TFrmFRMain::CancelOperation);
+  deepLayout->addWidget(pbdeep);
+  deepLayout->addWidget(lbldeep, 1);
+  deepLayout->addWidget(btndeepstop);
+  pnldeep->hide();
   bottom->addWidget(lblinfo, 1);
   // Three small share buttons; what they open follows the language (ApplyShareButtons).
   QToolButton** share[3] = {&btnemail, &btnfacebook, &btntwitter};
@@ -199,6 +221,7 @@ void TFrmFRMain::BuildLayout() {
   bottom->addSpacing(6);
   bottom->addWidget(btnrestore);
   middleLayout->addWidget(lstFile, 1);
+  middleLayout->addWidget(pnldeep);
   middleLayout->addLayout(bottom);
 
   pnlpreview = new TPreviewPanel(spltree);

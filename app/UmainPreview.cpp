@@ -43,9 +43,10 @@ void TFrmFRMain::lstFileItemClick(int row) {
 }
 
 void TFrmFRMain::ShowPreview(TFileInfo* record) {
-  // While a scan runs its records are being made and freed; while a restore runs the
-  // worker builds the same records' cluster chains.
-  if (!Helper || !record || IsBusy()) return;
+  // While a scan runs its records are being made and freed (a deep scan behind its early
+  // results leaves those alone); while a restore runs the worker builds the same records'
+  // cluster chains.
+  if (!Helper || !record || (IsBusy() && !DeepBehind)) return;
   constexpr std::int64_t kPreviewLimit = 10 * 1024 * 1024;
   const std::int64_t limit = std::clamp<std::int64_t>(record->Size, 0, kPreviewLimit);
   const QString ext = TPreviewPanel::PreviewExtension(QString::fromStdString(record->Name));

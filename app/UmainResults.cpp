@@ -175,6 +175,9 @@ void TFrmFRMain::InvertChecks() { FileModel->InvertChecks(); }
 void TFrmFRMain::UpdateActionState() {
   const bool busy = IsBusy();
   btnrestore->setEnabled(FileModel->CheckedCount() > 0 && !busy);
+  btnrestore->setToolTip(DeepBehind ? Tr("FileRecovery", "RestoreAfterDeepScan",
+                                         "Restore once the deep scan has ended or been stopped.")
+                                    : QString());
   btnsearch->setEnabled(cbbDrive->count() > 0 && !busy);
   btndeepscan->setEnabled(btnsearch->isEnabled());
   // The preview button shows what a click on it will do.
@@ -185,6 +188,9 @@ void TFrmFRMain::UpdateActionState() {
 }
 
 bool TFrmFRMain::IsBusy() const {
+  // A deep scan behind its early results is busy until the window has its own records,
+  // even once the worker has said it ended.
+  if (DeepBehind) return true;
   if (!Helper) return false;
   const TRecoveryStatus status = Helper->GetStatus();
   return status == stScanning || status == stRestoring;

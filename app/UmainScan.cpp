@@ -34,12 +34,17 @@ void TFrmFRMain::CreateCoordinator() {
   // After a stopped quick scan the window empties its views, so that stop need not link
   // what was found; a deep scan keeps what it found (BeginScan).
   Helper->SetKeepStoppedResults(false);
+  // A deep scan lists the quick scan's files first and reads on behind them.
+  Helper->SetEarlyResults(true);
   // Every handler returns at once once the window is closing: see the destructor.
   Helper->OnScanStart = [this](TRecoveryHelper*) {
     if (!Closing) ScanStarted();
   };
   Helper->OnScanProgress = [this](TRecoveryHelper*, std::int64_t total, std::int64_t position) {
     if (!Closing) ScanProgress(total, position);
+  };
+  Helper->OnScanEarlyResults = [this](TRecoveryHelper*) {
+    if (!Closing) ScanEarlyResults();
   };
   Helper->OnScanDone = [this](TRecoveryHelper*) {
     if (!Closing) ScanFinished();
@@ -203,6 +208,7 @@ void TFrmFRMain::ScanProgress(std::int64_t total, std::int64_t position) {
 }
 
 void TFrmFRMain::ShowScanProgress(int percent) {
+  if (DeepBehind) return ShowDeepProgress(percent);
   if (!FrmProgressModal || !FrmProgressModal->isVisible()) return;
   if (percent > FrmProgressModal->pb1->value()) FrmProgressModal->pb1->setValue(percent);
   // Said once the pace can be told, in whole minutes: a figure that jumps by the second
@@ -219,6 +225,7 @@ void TFrmFRMain::ShowScanProgress(int percent) {
 void TFrmFRMain::ScanFinished() {
   if (FrmProgressModal) FrmProgressModal->pb1->setValue(100);
   TDiskObject* disk = Helper->CurrentDisk();
+  if (TakeDeepResults(disk)) return ApplyPendingDeviceChange();
   if (!disk || !disk->Scaner) {
     if (FrmProgressModal) FrmProgressModal->hide();
     UpdateActionState();
@@ -243,6 +250,11 @@ void TFrmFRMain::ShowFoundItems(TDiskObject* disk) {
 
 void TFrmFRMain::ScanStopped() {
   TDiskObject* disk = Helper->CurrentDisk();
+  if (TakeDeepResults(disk)) {
+    ShowStatus(Tr("FileRecovery", "DeepScanStopped",
+                  "The deep scan was stopped. What it found before the stop is listed."));
+    return ApplyPendingDeviceChange();
+  }
   if (Helper->DeepScan() && Helper->KeepStoppedResults() && disk && disk->Scaner && disk->Scaner->RootItem) {
     ShowFoundItems(disk);
     ShowStatus(Tr("FileRecovery", "DeepScanStopped",
@@ -258,6 +270,8 @@ void TFrmFRMain::ScanStopped() {
 void TFrmFRMain::ScanFailed() {
   // The coordinator has released the previous scan's records: the views must not show
   // them any longer.
+  DeepBehind = false;
+  SetDeepStripVisible(false);
   ClearResults();
   QString text = QString::fromStdString(Helper->ErrorText());
   if (const TDiskObject* disk = Helper->CurrentDisk(); disk && (disk->OpenError == EACCES || disk->OpenError == EPERM))

@@ -150,7 +150,7 @@ class MainWindowTest : public QObject {
       QCOMPARE(w.OpenImage(Fixture("fat32-deltree.img")), 1);
       if (c.deep) w.btndeepscanClick();
       else w.btnsearchClick();
-      QVERIFY(WaitFor([&] { return w.RecoveryHelper()->GetStatus() != stScanning && w.FileListModel()->rowCount() > 0; }));
+      QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
       QCOMPARE(w.RecoveryHelper()->KeepStoppedResults(), c.deep);
       const int listed = w.FileListModel()->rowCount();
       w.ScanStopped();

@@ -147,9 +147,35 @@ class ResultViewsTest : public QObject {
     QVERIFY(WaitFor([&] { return w.FileListModel()->rowCount() > 0; }));
     const int quick = tripFiles();
     QVERIFY(w.DeepScanButton()->isEnabled());
+    // The quick scan's files are listed while the free space is read: a folder opened and
+    // a file ticked then are still so when the deep scan's results take their place.
+    int earlyRows = -1;
+    bool stripShown = false, restoreHeld = false;
+    QString tickedName;
+    w.RecoveryHelper()->OnScanEarlyResults = [&](TRecoveryHelper*) {
+      w.ScanEarlyResults();
+      stripShown = w.DeepScanStrip()->isVisible() && w.DeepScanStopButton()->isEnabled();
+      earlyRows = tripFiles();
+      for (int r = 0; r < w.FileListModel()->rowCount() && tickedName.isEmpty(); ++r) {
+        if (w.FileListModel()->Item(r)->IsFolder) continue;
+        w.FileListModel()->SetChecked(r, true);
+        tickedName = QString::fromStdString(w.FileListModel()->Item(r)->Name);
+      }
+      restoreHeld = !w.RestoreButton()->isEnabled() && !w.RestoreButton()->toolTip().isEmpty();
+    };
     QTest::mouseClick(w.DeepScanButton(), Qt::LeftButton);
     QVERIFY(w.RecoveryHelper()->DeepScan());
-    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
+    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0 && !w.DeepScanStrip()->isVisible(); }));
+    QVERIFY(stripShown);
+    QVERIFY(restoreHeld);
+    QCOMPARE(earlyRows, quick);
+    QVERIFY(!tickedName.isEmpty());
+    QCOMPARE(w.FolderTree()->currentIndex().data().toString(), QStringLiteral("Trip"));
+    QCOMPARE(w.FileListModel()->rowCount(), 18);
+    const TFileItems ticked = w.FileListModel()->CheckedItems();
+    QCOMPARE(ticked.size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(ticked.front()->Name), tickedName);
+    QVERIFY(w.RestoreButton()->isEnabled());
     QCOMPARE(tripFiles(), 18);
     QVERIFY(quick < 18);
     QVERIFY(FindNode(w.FolderTree()->model(), QStringLiteral("Directory7")).isValid());

@@ -127,6 +127,29 @@ class ScreenshotTest : public QObject {
     DeepScanAndShoot("fat32-deltree.img", QStringLiteral("Trip"), QStringLiteral("14-deep-scan.png"));
   }
 
+  // The quick scan's files while the deep scan reads on below them.
+  void ADeepScanReadingBehindItsEarlyResults() {
+    if (!QFile::exists(Fixture("fat32-deltree.img"))) QSKIP("the deep-scan fixtures are not built");
+    SetLanguage(QStringLiteral("English"));
+    TFrmFRMain w(TestOptions());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.OpenImage(Fixture("fat32-deltree.img")), 1);
+    bool shot = false;
+    w.RecoveryHelper()->OnScanEarlyResults = [&](TRecoveryHelper*) {
+      w.ScanEarlyResults();
+      const QModelIndex trip = FindNode(w.FolderTree()->model(), QStringLiteral("Trip"));
+      if (trip.isValid()) w.FolderTree()->setCurrentIndex(trip);
+      w.FileListModel()->SetChecked(0, true);
+      w.ShowScanProgress(37);
+      Shoot(QStringLiteral("17-deep-scan-early-results.png"));
+      shot = true;
+    };
+    w.btndeepscanClick();
+    QVERIFY(WaitFor([&] { return !w.IsBusy() && w.FileListModel()->rowCount() > 0; }));
+    QVERIFY(shot);
+  }
+
   void ADeepScanOfACardFormattedWithLargerClusters() {
     // The older volume's folders, with their names, under a folder of their own.
     DeepScanAndShoot("fat32-reformatted.img", QStringLiteral("100CAMERA"),
