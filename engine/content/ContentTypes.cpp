@@ -23,6 +23,8 @@ constexpr std::array kTypes = {
     TContentType{"BMP", "bmp", 30, BmpStarts, MeasureBmp, 1024 * kMiB, "bmp dib"},
     TContentType{"TIFF", "tif", 8, TiffStarts, MeasureTiff, 2048 * kMiB, "tif tiff cr2 nef arw dng orf rw2"},
     TContentType{"PDF", "pdf", 8, PdfStarts, MeasurePdf, 4096 * kMiB, "pdf"},
+    TContentType{"OLE", "ole", 32, CompoundStarts, MeasureCompound, 4096 * kMiB,
+                 "doc dot xls xlt ppt pps pot msi msp mst msg ole"},
     TContentType{"WAV", "wav", 16, WavStarts, MeasureRiff, 4096 * kMiB, "wav"},
     TContentType{"AVI", "avi", 16, AviStarts, MeasureRiff, 4096 * kMiB, "avi"},
     TContentType{"WebP", "webp", 16, WebpStarts, MeasureRiff, 256 * kMiB, "webp"},
