@@ -21,7 +21,7 @@ packages=(
   exfatprogs attr python3 python3-pil
   # real media files and archives for the content parsers' samples
   libheif-examples gstreamer1.0-tools gstreamer1.0-plugins-good lame flac vorbis-tools p7zip-full
-  libgsf-bin msitools
+  libgsf-bin msitools enscript
   # benchmarks
   time
   # the Debian package and the checks of what it installs

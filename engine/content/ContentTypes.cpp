@@ -8,6 +8,7 @@
 #include "content/DocumentFormats.h"
 #include "content/ImageFormats.h"
 #include "content/MediaFormats.h"
+#include "content/TextFormats.h"
 
 namespace restovo {
 
@@ -37,6 +38,9 @@ constexpr std::array kTypes = {
     TContentType{"SQLite", "sqlite", 16, SqliteStarts, MeasureSqlite, 64 * 1024 * kMiB, "sqlite sqlite3 db"},
     TContentType{"ZIP", "zip", 30, ZipStarts, MeasureZip, 16 * 1024 * kMiB,
                  "zip docx xlsx pptx odt ods odp epub jar apk"},
+    TContentType{"RTF", "rtf", 5, RtfStarts, MeasureRtf, 512 * kMiB, "rtf"},
+    TContentType{"XML", "xml", 9, XmlStarts, MeasureXml, 256 * kMiB, "xml svg rss plist gpx kml xsl"},
+    TContentType{"HTML", "html", 17, HtmlStarts, MeasureHtml, 64 * kMiB, "html htm xhtml"},
     // A frame header is a weak start: last, after every kind with a signature.
     TContentType{"MP3", "mp3", 10, Mp3Starts, MeasureMp3, 1024 * kMiB, "mp3 mp2 mpa"},
 };

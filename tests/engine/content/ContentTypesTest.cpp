@@ -158,6 +158,13 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
       {"files.7z", [&](std::vector<std::byte>& b) { b[b.size() - 3] ^= std::byte{0x01}; }, "header fails its CRC"},
       // The header's directory sector past the allocation table.
       {"letter.doc", [&](std::vector<std::byte>& b) { PutU32(b, 0x30, 0x00FFFFFF); }, "directory is not where"},
+      // Other bytes than text inside a text file's structure.
+      {"letter.rtf", [&](std::vector<std::byte>& b) { b[b.size() / 2] = std::byte{0}; },
+       "RTF text breaks off before its last brace"},
+      {"catalog.xml", [&](std::vector<std::byte>& b) { b[b.size() / 2] = std::byte{1}; },
+       "XML text breaks off before its root element closes"},
+      {"letter.html", [&](std::vector<std::byte>& b) { b[b.size() / 2] = std::byte{0}; },
+       "HTML text breaks off before its closing </html>"},
       {"two-members.gz", [&](std::vector<std::byte>& b) { b[b.size() / 2] ^= std::byte{0x10}; }, "GZIP member 2"},
   };
   for (const Case& c : cases) {
@@ -226,6 +233,9 @@ TEST(ContentTypes, StartsThatOnlyLookLikeAFileAreNone) {
        bytes(std::string_view("OggS\0\x02\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x01\x1E", 28))},
       {"a compound file header with no allocation table",
        bytes(std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0>\0\x03\0\xFE\xFF\x09\0", 32))},
+      {"an RTF start and no text", bytes("{\\rtf1\\ansi")},
+      {"an XML declaration and no text", bytes("<?xml version=\"1.0\"?>")},
+      {"an HTML start and no text", bytes("<!DOCTYPE html>\n<html>")},
       {"a 7z signature whose start header fails its CRC", bytes(std::string_view("7z\xBC\xAF\x27\x1C\0\x04", 8))},
       {"a GZIP header before no stream", bytes(std::string_view("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10))},
       {"a FLAC stream of no sample rate", bytes(std::string_view("fLaC\0\0\0\x22", 8))},
