@@ -61,7 +61,7 @@ class TDeepPass {
 
   TDeepPassReport Run(const std::vector<TByteRange>& ranges);
 
-  static constexpr std::uint32_t kBlockBytes = 4u << 20;
+  static constexpr std::uint32_t kBlockBytes = 1u << 20;
 
  private:
   TDeepPassReport RunRanges(const std::vector<TByteRange>& ranges);
