@@ -131,9 +131,29 @@ std::vector<TNtfsIndexEntry> ParseIndexNode(TBytes record, std::size_t node, std
 TNtfsIndexDetector::TNtfsIndexDetector(const TNtfsGeometry& geometry, std::int64_t maxRecord)
     : Geometry(geometry), MaxRecord(maxRecord) {}
 
-void TNtfsIndexDetector::Inspect(std::uint64_t, TBytes block) {
+bool TNtfsIndexDetector::TakeRecord(std::vector<std::byte>& record) {
+  if (!CheckFixups(Geometry, record.data(), static_cast<std::int64_t>(record.size()), "INDX")) return false;
+  for (TNtfsIndexEntry& e : ParseIndexRecord(record, MaxRecord)) {
+    if (!Keep || Keep(e)) Entries.push_back(std::move(e));
+    else LeftOut.push_back(NameInFolderKey(e.ParentRecord(), e.Name));
+  }
+  return true;
+}
+
+void TNtfsIndexDetector::Inspect(std::uint64_t offset, TBytes block) {
   const auto sector = static_cast<std::size_t>(std::max<std::int64_t>(Geometry.BytesPerSector, 512));
-  for (std::size_t at = 0; at + sector <= block.size();) {
+  std::size_t at = 0;
+  // A record the last block ended in the middle of goes on here when this block follows it.
+  if (!Carry.empty()) {
+    const std::size_t need = CarryWanted - Carry.size();
+    if (offset == CarryEnd && need <= block.size()) {
+      Carry.insert(Carry.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(need));
+      TakeRecord(Carry);
+      at = (need + sector - 1) / sector * sector;
+    }
+    Carry.clear();
+  }
+  while (at + sector <= block.size()) {
     if (std::memcmp(block.data() + at, "INDX", 4) != 0) {
       at += sector;
       continue;
@@ -141,22 +161,20 @@ void TNtfsIndexDetector::Inspect(std::uint64_t, TBytes block) {
     // The update sequence has an entry per sector: it gives the record's size.
     const std::int64_t usaCount = ReadU16(block, at + ntfs::kRecordUsaCount);
     const std::int64_t bytes = (usaCount - 1) * static_cast<std::int64_t>(sector);
-    if (bytes < kMinRecord || bytes > kMaxRecord || !std::has_single_bit(static_cast<std::uint64_t>(bytes)) ||
-        at + static_cast<std::size_t>(bytes) > block.size()) {
+    if (bytes < kMinRecord || bytes > kMaxRecord || !std::has_single_bit(static_cast<std::uint64_t>(bytes))) {
       at += sector;
       continue;
+    }
+    if (at + static_cast<std::size_t>(bytes) > block.size()) {
+      // Read on into the next block (on volumes whose clusters are smaller than a record).
+      Carry.assign(block.begin() + static_cast<std::ptrdiff_t>(at), block.end());
+      CarryWanted = static_cast<std::size_t>(bytes);
+      CarryEnd = offset + block.size();
+      return;
     }
     Scratch.assign(block.begin() + static_cast<std::ptrdiff_t>(at),
                    block.begin() + static_cast<std::ptrdiff_t>(at) + bytes);
-    if (!CheckFixups(Geometry, Scratch.data(), bytes, "INDX")) {
-      at += sector;
-      continue;
-    }
-    for (TNtfsIndexEntry& e : ParseIndexRecord(Scratch, MaxRecord)) {
-      if (!Keep || Keep(e)) Entries.push_back(std::move(e));
-      else LeftOut.push_back(NameInFolderKey(e.ParentRecord(), e.Name));
-    }
-    at += static_cast<std::size_t>(bytes);
+    at += TakeRecord(Scratch) ? static_cast<std::size_t>(bytes) : sector;
   }
 }
 

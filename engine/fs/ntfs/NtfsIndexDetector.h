@@ -59,9 +59,18 @@ class TNtfsIndexDetector final : public TDeepDetector {
   std::vector<TNtfsIndexEntry> Take() { return std::move(Entries); }
 
  private:
+  // A whole record's bytes, fixed up in place: its entries, when the fixups hold (false
+  // when they do not).
+  bool TakeRecord(std::vector<std::byte>& record);
+
   const TNtfsGeometry Geometry;
   const std::int64_t MaxRecord;
   std::vector<std::byte> Scratch;
+  // The start of a record the last block broke off in: its bytes, its size, and where the
+  // block ended.
+  std::vector<std::byte> Carry;
+  std::size_t CarryWanted = 0;
+  std::uint64_t CarryEnd = 0;
   std::vector<TNtfsIndexEntry> Entries;
   std::vector<std::uint64_t> LeftOut;
 };

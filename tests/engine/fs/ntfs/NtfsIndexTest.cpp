@@ -161,6 +161,23 @@ TEST(NtfsIndex, TheDetectorFindsProtectedRecordsAndTellsReferencesApart) {
   EXPECT_EQ(e.ParentRecord(), 30);
   EXPECT_EQ(e.ParentSequence(), 2);
   EXPECT_EQ(e.Size, 30000);
+  // Split over two blocks (clusters smaller than the record), it is read whole once the
+  // next block follows on; a block that does not follow drops the start it had.
+  struct Split {
+    std::size_t cut;
+    std::uint64_t secondAt;
+    std::size_t found;
+  };
+  for (const Split& c : {Split{4096 + 1024, (1 << 20) + 4096 + 1024, 1}, Split{4096 + 3584, (1 << 20) + 4096 + 3584, 1},
+                         Split{4096 + 1024, (2 << 20), 0}}) {
+    TNtfsIndexDetector split(g, kMaxRecord);
+    split.Inspect(1 << 20, TBytes(block).first(c.cut));
+    split.Inspect(c.secondAt, TBytes(block).subspan(c.cut));
+    ASSERT_EQ(split.Found().size(), c.found) << c.cut;
+    if (c.found) {
+      EXPECT_EQ(split.Found()[0].Name, u"statement.pdf");
+    }
+  }
   // A torn record (a sector's protected word not the sequence number) is refused.
   PutU16(block, 4096 + 3 * 512 - 2, 0x1234);
   TNtfsIndexDetector torn(g, kMaxRecord);
