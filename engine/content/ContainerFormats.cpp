@@ -89,6 +89,31 @@ std::string ZipMemberDamage(TSourceReader& bytes, const TZipMember& m, std::uint
   return {};
 }
 
+// The dc:title of an Office document's docProps/core.xml or an ODF document's meta.xml,
+// stored or deflated; empty when there is none.
+std::string ZipDocumentTitle(TSourceReader& bytes, const std::vector<TZipMember>& members) {
+  for (const TZipMember& m : members) {
+    if (m.Name != "docProps/core.xml" && m.Name != "meta.xml") continue;
+    if ((m.Flags & 1) || (m.Method != 0 && m.Method != 8)) return {};
+    std::vector<std::byte> xml;
+    constexpr std::size_t kRead = 64 * 1024;
+    if (m.Method == 0) {
+      const TBytes b = bytes.Span(m.Data, static_cast<std::size_t>(std::min<std::uint64_t>(m.Packed, kRead)));
+      xml.assign(b.begin(), b.end());
+    } else {
+      Inflate(bytes, m.Data, m.Data + m.Packed, 4 * kRead, &xml, kRead);
+    }
+    const std::string_view text(reinterpret_cast<const char*>(xml.data()), xml.size());
+    std::size_t open = text.find("<dc:title");
+    if (open == std::string_view::npos || (open = text.find('>', open)) == std::string_view::npos) return {};
+    if (text[open - 1] == '/') return {};  // <dc:title/>
+    const std::size_t close = text.find("</dc:title>", open);
+    if (close == std::string_view::npos) return {};
+    return content::CleanTitle(content::MarkupText(text.substr(open + 1, std::min<std::size_t>(close - open - 1, 1024))));
+  }
+  return {};
+}
+
 }  // namespace
 
 bool ZipStarts(TBytes head) {
@@ -182,6 +207,7 @@ TContentMeasure MeasureZip(TSourceReader& bytes, std::uint64_t maxBytes) {
   m.Length = at + 22 + bytes.U16Le(at + 20);
   if (m.Length > limit) return CutOff(bytes, maxBytes, "ZIP");
   m.Extension = kind.Extension;
+  if (!kind.Extension.empty()) m.Title = ZipDocumentTitle(bytes, listed);
   const std::uint32_t directoryAt = bytes.U32Le(at + 16);
   const std::uint16_t total = bytes.U16Le(at + 10);
   if (entries != members || (total != 0xFFFF && total != entries)) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,124 @@ bool RevisionStartsAt(TSourceReader& bytes, std::uint64_t at) {
     ++p;
   }
   return bytes.Equals(p, "obj");
+}
+
+// A number in the text at `at`, moving `at` past it; nullopt without a digit there.
+std::optional<std::uint64_t> PdfNumber(TSourceReader& bytes, std::uint64_t& at) {
+  const std::uint64_t first = at;
+  std::uint64_t n = 0;
+  while (at < first + 12 && IsDigit(bytes.U8(at))) n = n * 10 + (bytes.U8(at++) - '0');
+  if (at == first) return std::nullopt;
+  return n;
+}
+
+void SkipSpace(TSourceReader& bytes, std::uint64_t& at) {
+  for (int k = 0; k < 64 && IsSpace(bytes.U8(at)) && bytes.Has(at, 1); ++k) ++at;
+}
+
+// Where object `number` starts, by the cross-reference table at `table` (the last
+// revision's), or 0 when it does not list it.
+std::uint64_t PdfObjectAt(TSourceReader& bytes, std::uint64_t table, std::uint64_t number) {
+  if (!bytes.Equals(table, "xref")) return 0;
+  std::uint64_t at = table + 4;
+  for (int sections = 0; sections < 1024; ++sections) {
+    SkipSpace(bytes, at);
+    const auto first = PdfNumber(bytes, at);
+    SkipSpace(bytes, at);
+    const auto count = PdfNumber(bytes, at);
+    if (!first || !count) return 0;
+    while (bytes.U8(at) == ' ' || bytes.U8(at) == '\r' || bytes.U8(at) == '\n') ++at;
+    if (number >= *first && number - *first < *count) {
+      std::uint64_t entry = at + 20 * (number - *first);
+      const auto offset = PdfNumber(bytes, entry);
+      return offset && bytes.U8(entry + 7) == 'n' ? *offset : 0;
+    }
+    if (*count > (1u << 24)) return 0;
+    at += 20 * *count;
+  }
+  return 0;
+}
+
+// A string object at `at`, literal "(...)" or hex "<...>", as its bytes.
+std::string PdfStringAt(TSourceReader& bytes, std::uint64_t at) {
+  std::string out;
+  const TBytes span = bytes.Span(at, static_cast<std::size_t>(std::min<std::uint64_t>(bytes.Size() - std::min(bytes.Size(), at), 2048)));
+  const std::string_view s(reinterpret_cast<const char*>(span.data()), span.size());
+  if (s.empty()) return out;
+  if (s[0] == '<') {
+    int high = -1;
+    for (std::size_t k = 1; k < s.size() && s[k] != '>'; ++k) {
+      const char c = s[k];
+      const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (v < 0) continue;
+      if (high < 0) high = v;
+      else out += static_cast<char>(high << 4 | v), high = -1;
+    }
+    return out;
+  }
+  if (s[0] != '(') return out;
+  int depth = 1;
+  for (std::size_t k = 1; k < s.size(); ++k) {
+    char c = s[k];
+    if (c == '\\' && k + 1 < s.size()) {
+      c = s[++k];
+      if (c >= '0' && c <= '7') {
+        int v = 0;
+        for (int d = 0; d < 3 && k < s.size() && s[k] >= '0' && s[k] <= '7'; ++d) v = v * 8 + (s[k++] - '0');
+        --k;
+        out += static_cast<char>(v);
+        continue;
+      }
+      switch (c) {
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case '\r': case '\n': break;  // a line continued
+        default: out += c;
+      }
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) break;
+    out += c;
+  }
+  return out;
+}
+
+// The /Title of the document's Info dictionary, where the last revision's trailer points
+// at it, its cross-reference table lists it and it is not packed into a stream.
+std::string PdfTitle(TSourceReader& bytes, std::uint64_t table, std::uint64_t lastEof) {
+  // The last "/Info" of the trailer before the last "%%EOF".
+  const std::uint64_t from = lastEof > 4096 ? lastEof - 4096 : 0;
+  const auto info = [&]() -> std::optional<std::uint64_t> {
+    std::optional<std::uint64_t> last;
+    for (auto hit = bytes.Find(from, lastEof, "/Info"); hit; hit = bytes.Find(*hit + 1, lastEof, "/Info")) last = hit;
+    return last;
+  }();
+  if (!info) return {};
+  std::uint64_t at = *info + 5;
+  SkipSpace(bytes, at);
+  const auto number = PdfNumber(bytes, at);
+  SkipSpace(bytes, at);
+  const auto generation = PdfNumber(bytes, at);
+  SkipSpace(bytes, at);
+  if (!number || !generation || bytes.U8(at) != 'R') return {};
+  const std::uint64_t object = PdfObjectAt(bytes, table, *number);
+  const std::string head = std::to_string(*number) + " " + std::to_string(*generation) + " obj";
+  if (object == 0 || !bytes.Equals(object, head)) return {};
+  const auto title = bytes.Find(object, std::min(lastEof, object + 4096), "/Title");
+  const auto close = bytes.Find(object, std::min(lastEof, object + 65536), "endobj");
+  if (!title || (close && *close < *title)) return {};
+  at = *title + 6;
+  SkipSpace(bytes, at);
+  const std::string raw = PdfStringAt(bytes, at);
+  const TBytes text = AsBytes(raw.data(), raw.size());
+  if (raw.size() >= 2 && static_cast<std::uint8_t>(raw[0]) == 0xFE && static_cast<std::uint8_t>(raw[1]) == 0xFF)
+    return content::CleanTitle(content::Utf16ToUtf8(text.subspan(2), true));
+  if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return content::CleanTitle(raw.substr(3));
+  return content::CleanTitle(content::Latin1ToUtf8(text));
 }
 
 }  // namespace
@@ -86,7 +205,9 @@ TContentMeasure MeasurePdf(TSourceReader& bytes, std::uint64_t maxBytes) {
     table = table * 10 + static_cast<std::uint64_t>(text[k++] - '0');
   if (k == firstDigit || table >= end || !RevisionStartsAt(bytes, table))
     return Result(TContentVerdict::Damaged, end, "The PDF's cross-reference table is not where the file says");
-  return Result(TContentVerdict::Whole, end);
+  TContentMeasure m = Result(TContentVerdict::Whole, end);
+  m.Title = PdfTitle(bytes, table, lastEof);
+  return m;
 }
 
 // ---- Compound files ----

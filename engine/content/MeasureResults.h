@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "content/ContentTypes.h"
 
@@ -72,6 +73,49 @@ inline std::string Utf16ToUtf8(TBytes text, bool bigEndian) {
       }
     }
     AppendUtf8(out, c);
+  }
+  return out;
+}
+
+// Markup's text as it reads: the character references and the entities of XML (and HTML's
+// &nbsp;) replaced, line ends and tabs as spaces.
+inline std::string MarkupText(std::string_view text) {
+  static constexpr std::pair<std::string_view, char32_t> kEntities[] = {
+      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", 0xA0}};
+  std::string out;
+  for (std::size_t k = 0; k < text.size();) {
+    const char c = text[k];
+    if (c == '&') {
+      bool replaced = false;
+      for (const auto& [entity, value] : kEntities)
+        if (text.substr(k, entity.size()) == entity) {
+          AppendUtf8(out, value);
+          k += entity.size();
+          replaced = true;
+          break;
+        }
+      const std::size_t semicolon = text.find(';', k);
+      if (!replaced && text.substr(k, 2) == "&#" && semicolon != std::string_view::npos && semicolon - k <= 10) {
+        const bool hex = k + 2 < text.size() && (text[k + 2] == 'x' || text[k + 2] == 'X');
+        char32_t v = 0;
+        bool digits = semicolon > k + (hex ? 3 : 2);
+        for (std::size_t d = k + (hex ? 3 : 2); d < semicolon && digits; ++d) {
+          const char h = text[d];
+          const int n = h >= '0' && h <= '9' ? h - '0' : hex && h >= 'a' && h <= 'f' ? h - 'a' + 10
+                                                       : hex && h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
+          if (n < 0 || v > 0x10FFFF) digits = false;
+          else v = v * (hex ? 16 : 10) + static_cast<char32_t>(n);
+        }
+        if (digits) {
+          AppendUtf8(out, v);
+          k = semicolon + 1;
+          replaced = true;
+        }
+      }
+      if (replaced) continue;
+    }
+    out += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
+    ++k;
   }
   return out;
 }

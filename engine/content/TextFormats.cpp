@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "content/MeasureResults.h"
@@ -215,28 +214,6 @@ std::string_view RootExtension(std::string_view root) {
   return {};
 }
 
-std::string WithoutEntities(std::string_view text) {
-  static constexpr std::pair<std::string_view, std::string_view> kEntities[] = {
-      {"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&apos;", "'"}, {"&nbsp;", " "}};
-  std::string out;
-  for (std::size_t k = 0; k < text.size();) {
-    bool replaced = false;
-    if (text[k] == '&')
-      for (const auto& [entity, value] : kEntities)
-        if (text.substr(k, entity.size()) == entity) {
-          out += value;
-          k += entity.size();
-          replaced = true;
-          break;
-        }
-    if (!replaced) {
-      const char c = text[k++];
-      out += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 bool XmlStarts(TBytes head) {
@@ -352,7 +329,7 @@ TContentMeasure MeasureHtml(TSourceReader& bytes, std::uint64_t maxBytes) {
       if (close != kNone && close < tag) {
         std::string raw;
         for (std::uint64_t p = text; p < std::min(close, text + 512); ++p) raw += run.At(p);
-        title = content::CleanTitle(WithoutEntities(raw));
+        title = content::CleanTitle(content::MarkupText(raw));
       }
     }
     TContentMeasure m = Result(TContentVerdict::Whole, WithLineEnd(run, end));

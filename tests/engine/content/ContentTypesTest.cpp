@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "content/ContentTypes.h"
+#include "content/MeasureResults.h"
 #include "TestSupport.h"
 
 namespace restovo {
@@ -178,6 +179,30 @@ TEST(ContentTypes, DamageIsToldWithItsReason) {
     EXPECT_NE(m.Reason.find(c.reason), std::string::npos) << m.Reason;
     EXPECT_GT(m.Length, 0u);
   }
+}
+
+// A title becomes a file's name: no control characters, no spaces around it, and short.
+TEST(ContentTypes, TitlesAreShortAndWithoutControlCharacters) {
+  std::string accents;
+  for (int i = 0; i < 300; ++i) accents += "\xC3\xA9";  // é
+  struct Case {
+    const char* name;
+    std::string text, title;
+  };
+  const Case cases[] = {
+      {"control characters and spaces around", "  Report\x01 2024\t\x7F ", "Report 2024"},
+      {"a C1 control (NEL) in UTF-8", "A\xC2\x85" "B", "AB"},
+      {"to the first NUL", std::string("Name\0junk", 9), "Name"},
+      {"a long title, cut at a whole character", accents, accents.substr(0, content::kMaxTitle)},
+      {"nothing but spaces", "   ", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(content::CleanTitle(c.text), c.title);
+  }
+  // An odd bound would cut a two-byte character: the cut moves back before it.
+  EXPECT_LE(content::CleanTitle("x" + accents).size(), content::kMaxTitle);
+  EXPECT_EQ(content::CleanTitle("x" + accents).size() % 2, 1u);
 }
 
 TEST(ContentTypes, ARestoredFileIsCheckedByItsBytesAndItsName) {
