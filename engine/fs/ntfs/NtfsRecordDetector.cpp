@@ -15,21 +15,38 @@ TNtfsRecordDetector::TNtfsRecordDetector(const TNtfsGeometry& geometry, TFound f
       Found(std::move(found)),
       Scratch(RecordBytes) {}
 
+bool TNtfsRecordDetector::TakeRecord(std::uint64_t at, TBytes bytes) {
+  // The check fixes the record up in place: it works on a copy, the block stays as read.
+  std::memcpy(Scratch.data(), bytes.data(), RecordBytes);
+  if (!CheckFixups(Geometry, Scratch.data(), static_cast<std::int64_t>(RecordBytes))) return false;
+  const std::int64_t number = ReadU32(TBytes(Scratch), ntfs::kRecordNumber);
+  Found(at, number, Scratch);
+  return true;
+}
+
 void TNtfsRecordDetector::Inspect(std::uint64_t offset, TBytes block) {
-  for (std::size_t at = 0; at + RecordBytes <= block.size();) {
+  std::size_t at = 0;
+  // A record the last block ended in the middle of (clusters smaller than a record) goes
+  // on here when this block follows it.
+  if (!Carry.empty()) {
+    const std::size_t need = RecordBytes - Carry.size();
+    if (offset == CarryEnd && need <= block.size()) {
+      Carry.insert(Carry.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(need));
+      if (TakeRecord(CarryEnd - (RecordBytes - need), Carry)) at = (need + Step - 1) / Step * Step;
+    }
+    Carry.clear();
+  }
+  while (at + 4 <= block.size()) {
     if (std::memcmp(block.data() + at, "FILE", 4) != 0) {
       at += Step;
       continue;
     }
-    // The check fixes the record up in place: it works on a copy, the block stays as read.
-    std::memcpy(Scratch.data(), block.data() + at, RecordBytes);
-    if (!CheckFixups(Geometry, Scratch.data(), static_cast<std::int64_t>(RecordBytes))) {
-      at += Step;
-      continue;
+    if (at + RecordBytes > block.size()) {
+      Carry.assign(block.begin() + static_cast<std::ptrdiff_t>(at), block.end());
+      CarryEnd = offset + block.size();
+      return;
     }
-    const std::int64_t number = ReadU32(TBytes(Scratch), ntfs::kRecordNumber);
-    Found(offset + at, number, Scratch);
-    at += RecordBytes;
+    at += TakeRecord(offset + at, block.subspan(at, RecordBytes)) ? RecordBytes : Step;
   }
 }
 

@@ -23,11 +23,18 @@ class TNtfsRecordDetector final : public TDeepDetector {
   void Inspect(std::uint64_t offset, TBytes block) override;
 
  private:
+  // The record whose RecordBytes bytes are `bytes`, at volume offset `at`, to Found when its
+  // update sequence holds; false when it does not.
+  bool TakeRecord(std::uint64_t at, TBytes bytes);
+
   const TNtfsGeometry Geometry;
   const std::size_t RecordBytes;
   const std::size_t Step;  // records start on a cluster, or on a record within the $MFT
   TFound Found;
   std::vector<std::byte> Scratch;
+  // The start of a record the last block broke off in, and where that block ended.
+  std::vector<std::byte> Carry;
+  std::uint64_t CarryEnd = 0;
 };
 
 }  // namespace restovo

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "fs/ntfs/MftReader.h"
+#include "fs/ntfs/NtfsRecordDetector.h"
 #include "TestSupport.h"
 
 namespace restovo {
@@ -165,6 +166,37 @@ TEST(NtfsRecord, Fixups) {
     EXPECT_FALSE(CheckFixups(Geometry512(), r.data(), c.count)) << c.what;
   }
   EXPECT_FALSE(CheckFixups(Geometry512(), nullptr, 1024));
+}
+
+// On a volume of 512-byte clusters a record found by the deep pass may start in one read
+// block and end in the next: it is found whole when the blocks follow on, once.
+TEST(NtfsRecord, TheDetectorReadsARecordSplitOverTwoBlocks) {
+  auto record = RecordBuilder().FileName(5, u"a.txt").Finish();
+  PutU32(record, 0x2C, 77);  // the number the record carries
+  std::vector<std::byte> disk(8192);
+  std::memcpy(disk.data() + 3 * 512, record.data(), record.size());
+  TNtfsGeometry g = Geometry512();
+  g.SectorsPerCluster = 1;
+  struct Case {
+    std::size_t cut;
+    std::uint64_t gap;  // bytes skipped between the two blocks
+    std::size_t found;
+  };
+  const std::uint64_t base = 1 << 20;
+  for (const Case& c : {Case{8192, 0, 1}, Case{4 * 512, 0, 1}, Case{3 * 512, 0, 1}, Case{4 * 512, 512, 0}}) {
+    std::vector<std::pair<std::uint64_t, std::int64_t>> found;
+    TNtfsRecordDetector detector(g, [&](std::uint64_t at, std::int64_t number, std::span<std::byte> bytes) {
+      found.emplace_back(at, number);
+      EXPECT_EQ(ReadU16(bytes, 510), ReadU16(record, 0x32)) << "fixed up";
+    });
+    detector.Inspect(base, TBytes(disk).first(c.cut));
+    if (c.cut < disk.size()) detector.Inspect(base + c.cut + c.gap, TBytes(disk).subspan(c.cut));
+    ASSERT_EQ(found.size(), c.found) << c.cut;
+    if (c.found) {
+      EXPECT_EQ(found[0].first, base + 3 * 512);
+      EXPECT_EQ(found[0].second, 77);
+    }
+  }
 }
 
 TEST(NtfsRecord, RunLists) {
