@@ -29,7 +29,8 @@ struct TContentMeasure {
   std::string Reason;     // what failed, in words a person understands
   std::string Extension;  // a more precise one than the type's, where the content tells
   // A name the content gives the file, without extension: a photo's time and camera
-  // ("2024-06-15 10.00.00 Canon EOS 80D"); empty when it gives none.
+  // ("2024-06-15 10.00.00 Canon EOS 80D"), a song's or a document's title, the name a
+  // GZIP member was packed from; empty when it gives none.
   std::string Title;
 };
 
