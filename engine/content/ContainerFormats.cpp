@@ -175,6 +175,7 @@ TContentMeasure MeasureZip(TSourceReader& bytes, std::uint64_t maxBytes) {
       if (flags & 0x08) {
         const bool signature = bytes.Equals(at, kDescriptor);
         crc = bytes.U32Le(at + (signature ? 4 : 0));
+        size = bytes.U32Le(at + (signature ? 12 : 8));
         at += signature ? 16 : 12;
       }
     }
