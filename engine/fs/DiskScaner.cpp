@@ -120,7 +120,7 @@ int TDiskScaner::AddItem(TFileInfo* item) {
 void TDiskScaner::CarveContent(std::vector<TContentCandidate> candidates, const std::vector<TByteRange>& claimed) {
   if (!RootItem || candidates.empty()) return;
   const std::vector<TCarvedFile> files =
-      MeasureCandidates(Volume, std::move(candidates), claimed, [this] { return StopRequested(); });
+      MeasureCandidates(Volume, std::move(candidates), claimed, FreeRanges, [this] { return StopRequested(); });
   if (files.empty()) return;
   auto folder = [this](TFileInfo* parent, std::string name) {
     TFileInfo* f = NewRecord();
@@ -157,6 +157,7 @@ void TDiskScaner::CarveContent(std::vector<TContentCandidate> candidates, const 
     if (c.Measure.Verdict != TContentVerdict::Whole) item->Damage |= rdContent;
     auto data = std::make_unique<TCarvedDataInfo>();
     data->Offset = c.Offset;
+    data->Pieces = c.Pieces;
     data->Verdict = c.Measure.Verdict;
     data->Reason = c.Measure.Reason;
     item->FsData = std::move(data);

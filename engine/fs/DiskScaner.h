@@ -137,6 +137,9 @@ class TDiskScaner {
   void CarveContent(std::vector<TContentCandidate> candidates, const std::vector<TByteRange>& claimed);
   // What the content detector of the last deep pass found, for CarveContent.
   std::vector<TContentCandidate> ContentCandidates;
+  // The space no live file holds that the last deep pass read (sorted, merged; empty when
+  // the whole volume was read): a file found by content goes on past what lies between.
+  std::vector<TByteRange> FreeRanges;
   // A new zeroed record owned by this scanner until it is destroyed.
   TFileInfo* NewRecord() { return Records.New(); }
   std::size_t RecordCount() const { return Records.Count(); }

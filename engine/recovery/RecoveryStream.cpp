@@ -247,18 +247,34 @@ TRecoveryCarvedStream::TRecoveryCarvedStream(TDiskObject* disk, TFileInfo* info)
     Info = nullptr;
     return;
   }
-  Offset = data->Offset;
+  // One stretch from its offset, or the pieces it went on in past clusters in use.
+  Pieces = data->Pieces;
+  if (Pieces.empty()) Pieces.push_back({data->Offset, static_cast<std::uint64_t>(std::max<std::int64_t>(info->Size, 0))});
 }
 
 std::int64_t TRecoveryCarvedStream::Read(void* buffer, std::int64_t count) {
   if (!Info || Failed) return 0;
-  const std::int64_t n = std::min<std::int64_t>({count, Info->Size - Position, std::int64_t{1} << 30});
-  if (n <= 0) return 0;
-  const auto want = static_cast<std::uint32_t>(n);
-  const std::uint32_t got = ReadVolume(Disk->Scaner->Volume, buffer, want, Offset + static_cast<std::uint64_t>(Position));
-  if (got < want) Failed = true;
-  Position += got;
-  return got;
+  std::int64_t done = 0;
+  auto* out = static_cast<std::byte*>(buffer);
+  while (done < count && Position < Info->Size) {
+    // The piece holding Position: pieces are few, and read in order.
+    std::uint64_t start = 0;
+    std::size_t i = 0;
+    while (i < Pieces.size() && start + Pieces[i].Length <= static_cast<std::uint64_t>(Position)) start += Pieces[i++].Length;
+    if (i == Pieces.size()) break;
+    const std::uint64_t within = static_cast<std::uint64_t>(Position) - start;
+    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        {static_cast<std::uint64_t>(count - done), Pieces[i].Length - within,
+         static_cast<std::uint64_t>(Info->Size - Position), std::uint64_t{1} << 30}));
+    const std::uint32_t got = ReadVolume(Disk->Scaner->Volume, out + done, want, Pieces[i].Start + within);
+    done += got;
+    Position += got;
+    if (got < want) {
+      Failed = true;
+      break;
+    }
+  }
+  return done;
 }
 
 std::unique_ptr<TRecoveryStream> CreateStream(TDiskObject* disk, TFileInfo* info) {

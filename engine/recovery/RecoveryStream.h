@@ -65,7 +65,7 @@ class TRecoveryCarvedStream final : public TRecoveryStream {
   std::int64_t Read(void* buffer, std::int64_t count) override;
 
  private:
-  std::uint64_t Offset = 0;
+  std::vector<TByteRange> Pieces;
 };
 
 class TNtfsScaner;

@@ -179,6 +179,49 @@ class CardWithNoStructureLeft(unittest.TestCase):
         self.assertEqual(r.stdout.count("The file does not begin as a JPEG file does"), len(pictures), r.stdout)
 
 
+class FilesWrittenAroundLiveOnes(unittest.TestCase):
+    def test_a_file_carved_goes_on_past_the_clusters_in_use(self):
+        # A card whose allocator takes the first free cluster, as cameras' do: the picture
+        # fills the hole a deleted file left, passes over a file still there and goes on
+        # after it. Then it was deleted and its entry overwritten: only its bytes are left.
+        env = dict(ENV, MTOOLS_SKIP_CHECK="1", MTOOLSRC="/dev/null")
+        picture = fixture("content/picture.png")
+        with tempfile.TemporaryDirectory() as work:
+            image = os.path.join(work, "card.img")
+            subprocess.run(["mkfs.fat", "-C", "-F", "32", "-s", "1", "-n", "AROUND", image, "49152"], check=True,
+                           capture_output=True)
+            for name, size in (("a.bin", 512), ("b.bin", 1536), ("c.bin", 512)):
+                with open(os.path.join(work, name), "wb") as f:
+                    f.write(bytes([len(name) + size % 251]) * size)
+                subprocess.run(["mcopy", "-i", image, os.path.join(work, name), "::/" + name], check=True, env=env)
+            subprocess.run(["mdel", "-i", image, "::/b.bin"], check=True, env=env)
+            with open(image, "r+b") as f:
+                # The next-free hint unknown: the allocator searches from the first cluster.
+                f.seek(int.from_bytes(self.read(f, 48, 2), "little") * 512 + 492)
+                f.write(b"\xff\xff\xff\xff")
+            subprocess.run(["mcopy", "-i", image, picture, "::/picture.png"], check=True, env=env)
+            subprocess.run(["mdel", "-i", image, "::/picture.png"], check=True, env=env)
+            with open(image, "r+b") as f:
+                data = bytearray(f.read())
+                at = data.find(b"\xe5ICTURE PNG")
+                self.assertGreater(at, 0)
+                data[at:at + 32] = bytes(32)
+                f.seek(0)
+                f.write(data)
+            items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
+            carved = [i for i in items if i.get("found_by") == "content"]
+            self.assertEqual([(i["size"], i["state"], i["content_check"]) for i in carved],
+                             [(os.path.getsize(picture), "Good", "whole")], items)
+            out = os.path.join(work, "out")
+            restored = restore(image, out, "--deep")
+        self.assertIn(sha256(picture), restored.values())
+
+    @staticmethod
+    def read(f, at, count):
+        f.seek(at)
+        return f.read(count)
+
+
 class TwoDeletedFilesInTheSameClusters(unittest.TestCase):
     def test_the_bytes_tell_whose_they_are(self):
         # The table or the bitmap cannot: the quick scan rates both Poor. The deep scan reads

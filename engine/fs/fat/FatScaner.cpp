@@ -678,6 +678,7 @@ void TFatScaner::Scan() {
   PreviousLayout.reset();
   PreviousFound.clear();
   ContentCandidates = {};
+  FreeRanges = {};
   ClusterBuf = {};
 }
 
@@ -722,6 +723,7 @@ void TFatScaner::RunDeepPass() {
   DeepBytesToRead = report.BytesToRead;
   DeepSeconds = report.Seconds;
   ContentCandidates = content.Take();
+  FreeRanges = ranges;
   if (!previous.Layout() || report.Stopped) {
     ChainFoundClusters(directories.Found());
     return;

@@ -356,6 +356,7 @@ void TNtfsScaner::Scan() {
   }
   // Last: what no file found by structure claims may be a file known by its content.
   if (Deep && !stopped && !StopRequested()) CarveContent(std::move(ContentCandidates), ClaimedByFoundFiles());
+  FreeRanges = {};
   release();
 }
 
@@ -471,6 +472,7 @@ bool TNtfsScaner::FindRecordsOutsideMft(const TVolumeBitmap& bitmap, std::vector
   DeepSeconds = report.Seconds;
   IndexEntries = indexes.Take();
   ContentCandidates = content.Take();
+  FreeRanges = ranges;
   {
     const std::vector<std::uint64_t> leftOut = indexes.TakeLeftOutNames();
     LiveNameKeys.insert(LiveNameKeys.end(), leftOut.begin(), leftOut.end());

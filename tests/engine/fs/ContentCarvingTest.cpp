@@ -44,7 +44,7 @@ TEST(ContentCarving, WhatFoundFilesClaimAndWhatLiesInsideACarvedFileIsNotCarvedA
 
   // The picture behind the photo belongs to a file found by its record.
   const std::vector<TByteRange> claimed = {{pictureAt, ClustersOf(picture.size()) * kCluster}};
-  const std::vector<TCarvedFile> carved = MeasureCandidates(handle, candidates, claimed, {});
+  const std::vector<TCarvedFile> carved = MeasureCandidates(handle, candidates, claimed, {}, {});
   ASSERT_EQ(carved.size(), 3u);
   const std::pair<std::uint64_t, std::size_t> expected[] = {
       {photoAt, photo.size()}, {bitmapAt, bitmap.size()}, {lastAt, picture.size()}};
@@ -55,7 +55,64 @@ TEST(ContentCarving, WhatFoundFilesClaimAndWhatLiesInsideACarvedFileIsNotCarvedA
     EXPECT_EQ(carved[i].Measure.Verdict, TContentVerdict::Whole);
   }
   // A stop ends the measuring: nothing more is carved.
-  EXPECT_TRUE(MeasureCandidates(handle, candidates, {}, [] { return true; }).empty());
+  EXPECT_TRUE(MeasureCandidates(handle, candidates, {}, {}, [] { return true; }).empty());
+}
+
+// A file written around a cluster that was in use then (and still is) goes on after it:
+// carved over the free space alone it is whole, read straight through it is not its own.
+TEST(ContentCarving, AFileGoesOnPastClustersInUse) {
+  const std::string png = FixturePath("content/picture.png"), jpeg = FixturePath("content/photo.jpg");
+  REQUIRE_FIXTURE(png);
+  const auto picture = ReadWholeFile(png), photo = ReadWholeFile(jpeg);
+  ASSERT_GT(picture.size(), kCluster);
+  std::vector<std::byte> volume(kCluster);
+  std::vector<TByteRange> free, live;
+  // The file's first `head` clusters, a cluster of a live file, then the rest of it.
+  auto place = [&](const std::vector<std::byte>& file, std::size_t head) {
+    const std::uint64_t at = volume.size();
+    const std::size_t first = std::min(file.size(), head * kCluster);
+    volume.insert(volume.end(), file.begin(), file.begin() + static_cast<std::ptrdiff_t>(first));
+    live.push_back({volume.size(), kCluster});
+    volume.resize(volume.size() + kCluster, std::byte{0xA5});
+    volume.insert(volume.end(), file.begin() + static_cast<std::ptrdiff_t>(first), file.end());
+    volume.resize(volume.size() + ClustersOf(volume.size()) * kCluster - volume.size());
+    return at;
+  };
+  const std::uint64_t pictureAt = place(picture, 1), photoAt = place(photo, 3);
+  volume.resize(volume.size() + kCluster);
+  std::uint64_t from = 0;
+  for (const TByteRange& r : live) {
+    free.push_back({from, r.Start - from});
+    from = r.Start + r.Length;
+  }
+  free.push_back({from, volume.size() - from});
+  TVolumeHandle handle(MakeMemoryDevice(volume), 0, volume.size());
+  TContentDetector detector(kCluster);
+  detector.Inspect(0, volume);
+  const std::vector<TContentCandidate> candidates = detector.Take();
+
+  const std::vector<TCarvedFile> carved = MeasureCandidates(handle, candidates, {}, free, {});
+  ASSERT_EQ(carved.size(), 2u);
+  const std::pair<std::uint64_t, const std::vector<std::byte>*> expected[] = {{pictureAt, &picture}, {photoAt, &photo}};
+  for (std::size_t i = 0; i < carved.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(carved[i].Offset, expected[i].first);
+    EXPECT_EQ(carved[i].Measure.Verdict, TContentVerdict::Whole);
+    ASSERT_EQ(carved[i].Measure.Length, expected[i].second->size());
+    ASSERT_EQ(carved[i].Pieces.size(), 2u);
+    EXPECT_EQ(carved[i].Pieces[0].Start, expected[i].first);
+    TRangesSource bytes(handle, carved[i].Pieces);
+    std::vector<std::byte> back(bytes.Size());
+    ASSERT_EQ(bytes.Read(0, back), back.size());
+    EXPECT_TRUE(back == *expected[i].second) << "the file's own bytes, in order";
+  }
+  // Read straight through, the PNG's checksums fail on the live file's bytes; the JPEG,
+  // whose coded data has none, runs on to its end over them and is not whole either.
+  const std::vector<TCarvedFile> straight = MeasureCandidates(handle, candidates, {}, {}, {});
+  ASSERT_EQ(straight.size(), 2u);
+  EXPECT_EQ(straight[0].Measure.Verdict, TContentVerdict::Damaged);
+  EXPECT_TRUE(straight[0].Pieces.empty());
+  EXPECT_NE(straight[1].Measure.Length, photo.size());
 }
 
 }  // namespace
