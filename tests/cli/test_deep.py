@@ -147,7 +147,10 @@ class CardWithNoStructureLeft(unittest.TestCase):
         self.assertFalse([i for i in scan(image)["items"] if not i["folder"]])
         items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
         kinds = {"jpg": "JPEG", "png": "PNG", "gif": "GIF", "bmp": "BMP", "tif": "TIFF", "webp": "WebP",
-                 "pdf": "PDF", "wav": "WAV", "sqlite": "SQLite", "zip": "ZIP", "docx": "ZIP", "odt": "ZIP"}
+                 "pdf": "PDF", "wav": "WAV", "sqlite": "SQLite", "zip": "ZIP", "docx": "ZIP", "odt": "ZIP",
+                 "xlsx": "ZIP", "heic": "HEIF", "avif": "HEIF", "mov": "MP4", "mp4": "MP4", "mp3": "MP3",
+                 "flac": "FLAC", "ogg": "Ogg", "gz": "GZIP", "7z": "7z", "doc": "OLE", "xls": "OLE",
+                 "ppt": "OLE", "msi": "OLE", "rtf": "RTF", "html": "HTML", "xml": "XML", "svg": "XML"}
         for item in items:
             self.assertEqual(item["found_by"], "content", item["path"])
             self.assertEqual(item["content_check"], "whole", item["path"])
