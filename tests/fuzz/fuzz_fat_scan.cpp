@@ -26,9 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     scaner->Deep = deep;
     scaner->Scan();
     for (TFileInfo* item : scaner->Items) {
-      auto* entry = static_cast<TFatEntryInfo*>(item->FsData.get());
+      // Files found by their content have no entry of the volume's.
+      auto* entry = dynamic_cast<TFatEntryInfo*>(item->FsData.get());
       // Chains of restore are built from the same fields; keep their sizes sane.
-      if (item->Size < (1 << 20)) static_cast<TFatScaner*>(scaner.get())->BuildFileChain(*entry, item->Size);
+      if (entry && item->Size < (1 << 20)) static_cast<TFatScaner*>(scaner.get())->BuildFileChain(*entry, item->Size);
     }
   }
   return 0;
