@@ -268,11 +268,15 @@ void TFrmFRMain::ScanStopped() {
 }
 
 void TFrmFRMain::ScanFailed() {
-  // The coordinator has released the previous scan's records: the views must not show
-  // them any longer.
-  DeepBehind = false;
-  SetDeepStripVisible(false);
-  ClearResults();
+  // A deep scan that failed behind its early results leaves the quick scan's records the
+  // drive's: they stay listed. Else the coordinator has released the previous scan's
+  // records, and the views must not show them any longer.
+  if (DeepBehind) {
+    DeepBehind = false;
+    SetDeepStripVisible(false);
+  } else {
+    ClearResults();
+  }
   QString text = QString::fromStdString(Helper->ErrorText());
   if (const TDiskObject* disk = Helper->CurrentDisk(); disk && (disk->OpenError == EACCES || disk->OpenError == EPERM))
     text = Tr("FileRecovery", "NeedRights",

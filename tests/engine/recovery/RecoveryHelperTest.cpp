@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <thread>
 
@@ -351,6 +352,48 @@ TEST(RecoveryHelper, ADeepScanStoppedAfterItsQuickResultsKeepsBoth) {
   ASSERT_TRUE(helper.AdoptScanResults());
   EXPECT_GE(helper.CurrentDisk()->Scaner->Items.size(), 3u);
   EXPECT_LT(helper.ScanReport().DeepBytesRead, helper.ScanReport().DeepBytesToRead);
+}
+
+TEST(RecoveryHelper, ADeepScanThatFailsAfterItsQuickResultsLeavesThemTheDrives) {
+  // The card gives out once the quick scan is done: the deep scan cannot read the boot
+  // sector, and says so; what the quick scan found stays.
+  class FailingLater final : public TVolumeDevice {
+   public:
+    explicit FailingLater(std::vector<std::byte> bytes) : Inner(MakeMemoryDevice(std::move(bytes))) {}
+    std::int64_t ReadAt(void* buffer, std::size_t count, std::uint64_t offset) override {
+      ++Reads;
+      if (Reads > FailAfter) return -1;
+      return Inner->ReadAt(buffer, count, offset);
+    }
+    std::uint64_t Size() const override { return Inner->Size(); }
+    std::atomic<long> Reads{0};
+    long FailAfter = LONG_MAX;
+
+   private:
+    std::shared_ptr<TVolumeDevice> Inner;
+  };
+  TQueueBridge bridge;
+  TRecoveryHelper helper(&bridge, false);
+  EventLog log(helper);
+  helper.OnScanEarlyResults = [&](TRecoveryHelper*) { log.Add("early"); };
+  // A quick scan of the card first, to count the reads that take.
+  auto device = std::make_shared<FailingLater>(WithLostFolder(3));
+  helper.AddDrive(MemoryDrive(device, "card"));
+  ASSERT_EQ(helper.ScanToEnd(0).Found, 3u);
+  device->FailAfter = device->Reads.load();
+  device->Reads = 0;
+  log.Events.clear();
+  helper.SetDeepScan(true);
+  helper.SetEarlyResults(true);
+  helper.StartScan(0);
+  bridge.WaitServing([&] { return Ended(log.Snapshot()) && !helper.WorkerRunning(); });
+  const auto events = log.Snapshot();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[1], "early");
+  EXPECT_EQ(events[2].rfind("error:", 0), 0u) << events[2];
+  EXPECT_FALSE(helper.AdoptScanResults());
+  ASSERT_NE(helper.CurrentDisk()->Scaner, nullptr);
+  EXPECT_EQ(helper.CurrentDisk()->Scaner->Items.size(), 3u);
 }
 
 TEST(RecoveryHelper, ANewScanFreesThePreviousScanersRecords) {
