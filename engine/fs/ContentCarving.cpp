@@ -82,7 +82,39 @@ std::vector<TByteRange> CutTo(std::vector<TByteRange> pieces, std::uint64_t leng
   return out;
 }
 
+// The range of `ranges` holding `offset`, or ranges.size().
+std::size_t RangeAt(const std::vector<TByteRange>& ranges, std::uint64_t offset) {
+  const auto it = std::upper_bound(ranges.begin(), ranges.end(), offset,
+                                   [](std::uint64_t o, const TByteRange& r) { return o < r.Start; });
+  if (it == ranges.begin() || offset >= std::prev(it)->Start + std::prev(it)->Length) return ranges.size();
+  return static_cast<std::size_t>(std::prev(it) - ranges.begin());
+}
+
 }  // namespace
+
+TCarvedFile MeasureCandidate(const TVolumeHandle& volume, const TContentCandidate& c,
+                             const std::vector<TByteRange>& free) {
+  TVolumeSource source(volume, c.Offset);
+  TSourceReader reader(source);
+  TCarvedFile file{c.Offset, c.Type, c.Type->Measure(reader, c.Type->MaxBytes), {}};
+  // Where the stretch of free space it starts in ends: past it lie clusters in use.
+  const std::size_t inFree = RangeAt(free, c.Offset);
+  const bool pastFree = inFree < free.size() && file.Measure.Verdict == TContentVerdict::Whole &&
+                        c.Offset + file.Measure.Length > free[inFree].Start + free[inFree].Length;
+  if (inFree < free.size() && inFree + 1 < free.size() && (file.Measure.Verdict != TContentVerdict::Whole || pastFree)) {
+    TRangesSource pieces(volume, FreeFrom(free, inFree, c.Offset, c.Type->MaxBytes));
+    TSourceReader along(pieces);
+    TContentMeasure skipping = c.Type->Measure(along, c.Type->MaxBytes);
+    if (skipping.Verdict == TContentVerdict::Whole && skipping.Length > 0) {
+      file.Pieces = CutTo(pieces.Ranges(), skipping.Length);
+      file.Measure = std::move(skipping);
+    } else if (pastFree) {
+      file.Measure.Verdict = TContentVerdict::Damaged;
+      file.Measure.Reason = "Its bytes run over clusters that a file in use holds now";
+    }
+  }
+  return file;
+}
 
 std::vector<TCarvedFile> MeasureCandidates(const TVolumeHandle& volume, std::vector<TContentCandidate> candidates,
                                            const std::vector<TByteRange>& claimed,
@@ -92,35 +124,10 @@ std::vector<TCarvedFile> MeasureCandidates(const TVolumeHandle& volume, std::vec
             [](const TContentCandidate& a, const TContentCandidate& b) { return a.Offset < b.Offset; });
   std::vector<TCarvedFile> out;
   std::uint64_t carvedEnd = 0;  // the end of the last file carved
-  // The range of `ranges` holding `offset`, or ranges.size().
-  auto rangeAt = [](const std::vector<TByteRange>& ranges, std::uint64_t offset) {
-    const auto it = std::upper_bound(ranges.begin(), ranges.end(), offset,
-                                     [](std::uint64_t o, const TByteRange& r) { return o < r.Start; });
-    if (it == ranges.begin() || offset >= std::prev(it)->Start + std::prev(it)->Length) return ranges.size();
-    return static_cast<std::size_t>(std::prev(it) - ranges.begin());
-  };
   for (const TContentCandidate& c : candidates) {
     if (stopRequested && stopRequested()) break;
-    if (c.Offset < carvedEnd || rangeAt(claimed, c.Offset) < claimed.size()) continue;
-    TVolumeSource source(volume, c.Offset);
-    TSourceReader reader(source);
-    TCarvedFile file{c.Offset, c.Type, c.Type->Measure(reader, c.Type->MaxBytes), {}};
-    // Where the stretch of free space it starts in ends: past it lie clusters in use.
-    const std::size_t inFree = rangeAt(free, c.Offset);
-    const bool pastFree = inFree < free.size() && file.Measure.Verdict == TContentVerdict::Whole &&
-                          c.Offset + file.Measure.Length > free[inFree].Start + free[inFree].Length;
-    if (inFree < free.size() && inFree + 1 < free.size() && (file.Measure.Verdict != TContentVerdict::Whole || pastFree)) {
-      TRangesSource pieces(volume, FreeFrom(free, inFree, c.Offset, c.Type->MaxBytes));
-      TSourceReader along(pieces);
-      TContentMeasure skipping = c.Type->Measure(along, c.Type->MaxBytes);
-      if (skipping.Verdict == TContentVerdict::Whole && skipping.Length > 0) {
-        file.Pieces = CutTo(pieces.Ranges(), skipping.Length);
-        file.Measure = std::move(skipping);
-      } else if (pastFree) {
-        file.Measure.Verdict = TContentVerdict::Damaged;
-        file.Measure.Reason = "Its bytes run over clusters that a file in use holds now";
-      }
-    }
+    if (c.Offset < carvedEnd || RangeAt(claimed, c.Offset) < claimed.size()) continue;
+    TCarvedFile file = MeasureCandidate(volume, c, free);
     const TContentMeasure& m = file.Measure;
     // A structure that runs past the end of the volume (or of the longest file of its
     // kind) was no file of that kind: its sizes were made of other bytes.

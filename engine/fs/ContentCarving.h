@@ -68,6 +68,11 @@ struct TCarvedFile {
   std::vector<TByteRange> Pieces;
 };
 
+// One candidate measured from the volume: in one stretch, or past the clusters in use
+// (see MeasureCandidates).
+TCarvedFile MeasureCandidate(const TVolumeHandle& volume, const TContentCandidate& candidate,
+                             const std::vector<TByteRange>& free);
+
 // The candidates measured in the order of their offsets. A candidate inside `claimed`
 // (sorted, merged: the bytes found files claim) or inside a file measured before it (a
 // picture inside an archive) is not measured; one that is no file, or whose structure runs

@@ -168,6 +168,33 @@ void TDiskScaner::CarveContent(std::vector<TContentCandidate> candidates, const 
   }
 }
 
+void TDiskScaner::MarkOverwrittenByContent(
+    const std::function<std::optional<std::uint64_t>(const TFileInfo*)>& firstByte) {
+  if (ContentCandidates.empty()) return;
+  std::vector<TContentCandidate> starts = ContentCandidates;
+  std::sort(starts.begin(), starts.end(),
+            [](const TContentCandidate& a, const TContentCandidate& b) { return a.Offset < b.Offset; });
+  for (TFileInfo* item : Items) {
+    if (StopRequested()) return;
+    if (item->IsFolder || item->InUse || item->Size <= 0) continue;
+    const TContentType* named = ContentTypeForName(item->Name);
+    if (!named) continue;
+    const std::optional<std::uint64_t> at = firstByte(item);
+    if (!at) continue;
+    const auto it = std::lower_bound(starts.begin(), starts.end(), *at,
+                                     [](const TContentCandidate& c, std::uint64_t o) { return c.Offset < o; });
+    if (it == starts.end() || it->Offset != *at) continue;
+    // Of its own kind, a whole file that goes on past its size is another, longer one.
+    if (it->Type == named) {
+      const TCarvedFile there = MeasureCandidate(Volume, *it, FreeRanges);
+      if (there.Measure.Verdict != TContentVerdict::Whole || there.Measure.Length <= static_cast<std::uint64_t>(item->Size))
+        continue;
+    }
+    item->State = rsLost;
+    item->Damage |= rdContentFailed;
+  }
+}
+
 // Records belong to the scanner's store and go with it; nothing to release one by one.
 void TDiskScaner::FreeItem(TFileInfo*) {}
 

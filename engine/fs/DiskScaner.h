@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "fs/ContentCarving.h"
@@ -135,6 +136,11 @@ class TDiskScaner {
   // The files found by content (candidates of the deep pass) that no found file claims
   // (sorted, merged byte ranges), listed under "Found by content", a folder per kind.
   void CarveContent(std::vector<TContentCandidate> candidates, const std::vector<TByteRange>& claimed);
+  // Deleted files whose first byte (firstByte gives its volume offset, or nothing) now
+  // begins a file of another kind than their name says (by the content candidates), or a
+  // whole one of their kind that is longer than they are: other bytes took their place. They are rated Lost, and claim nothing when files are carved,
+  // so that the file beginning there is found by its content.
+  void MarkOverwrittenByContent(const std::function<std::optional<std::uint64_t>(const TFileInfo*)>& firstByte);
   // What the content detector of the last deep pass found, for CarveContent.
   std::vector<TContentCandidate> ContentCandidates;
   // The space no live file holds that the last deep pass read (sorted, merged; empty when

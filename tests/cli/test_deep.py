@@ -219,6 +219,42 @@ class FilesWrittenAroundLiveOnes(unittest.TestCase):
             restored = restore(image, out, "--deep")
         self.assertIn(sha256(picture), restored.values())
 
+    def test_a_deleted_file_whose_clusters_begin_another_kind_gives_them_up(self):
+        # A document deleted, then a photo written into its clusters, deleted too, and its
+        # entry overwritten: the document's entry is all that names those clusters, and
+        # they begin a JPEG. The document is Lost, and the photo comes back by its content.
+        env = dict(ENV, MTOOLS_SKIP_CHECK="1", MTOOLSRC="/dev/null")
+        document, photo = fixture("content/scan.pdf"), fixture("content/photo.jpg")
+        self.assertGreater(os.path.getsize(photo), os.path.getsize(document))
+        with tempfile.TemporaryDirectory() as work:
+            image = os.path.join(work, "card.img")
+            subprocess.run(["mkfs.fat", "-C", "-F", "32", "-s", "1", "-n", "TAKEN", image, "49152"], check=True,
+                           capture_output=True)
+            subprocess.run(["mmd", "-i", image, "::/Docs"], check=True, env=env)
+            subprocess.run(["mcopy", "-i", image, document, "::/Docs/scan.pdf"], check=True, env=env)
+            subprocess.run(["mdel", "-i", image, "::/Docs/scan.pdf"], check=True, env=env)
+            with open(image, "r+b") as f:
+                f.seek(int.from_bytes(self.read(f, 48, 2), "little") * 512 + 492)
+                f.write(b"\xff\xff\xff\xff")
+            subprocess.run(["mcopy", "-i", image, photo, "::/photo.jpg"], check=True, env=env)
+            subprocess.run(["mdel", "-i", image, "::/photo.jpg"], check=True, env=env)
+            with open(image, "r+b") as f:
+                data = bytearray(f.read())
+                at = data.find(b"\xe5HOTO   JPG")
+                self.assertGreater(at, 0)
+                data[at:at + 32] = bytes(32)
+                f.seek(0)
+                f.write(data)
+            items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
+            named = [i for i in items if i.get("found_by") != "content"]
+            # A deleted short name loses its first letter.
+            self.assertEqual([(i["path"].rsplit("/", 1)[1][1:], i["state"]) for i in named], [("can.pdf", "Lost")],
+                             items)
+            carved = [i for i in items if i.get("found_by") == "content"]
+            self.assertEqual([(i["size"], i["state"]) for i in carved], [(os.path.getsize(photo), "Good")], items)
+            restored = restore(image, os.path.join(work, "out"), "--deep", "--only-good")
+        self.assertEqual(list(restored.values()), [sha256(photo)])
+
     @staticmethod
     def read(f, at, count):
         f.seek(at)

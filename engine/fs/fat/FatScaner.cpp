@@ -665,6 +665,15 @@ void TFatScaner::Scan() {
     if (!StopRequested() || KeepStoppedResults) RateSharedClusters();
     StopsHeldOff = false;
     if (Deep && !StopRequested()) RateByContent();
+    if (Deep && !StopRequested()) {
+      MarkOverwrittenByContent([this](const TFileInfo* item) -> std::optional<std::uint64_t> {
+        const auto* entry = dynamic_cast<const TFatEntryInfo*>(item->FsData.get());
+        if (!entry || !entry->Deleted) return std::nullopt;
+        if (entry->LayoutClusterSize != 0) return entry->LayoutStart();
+        if (entry->FirstCluster < 2 || entry->FirstCluster > DataClusterCount + 1) return std::nullopt;
+        return static_cast<std::uint64_t>(DataOffset) + std::uint64_t{entry->FirstCluster - 2} * ClusterSize;
+      });
+    }
     // Last: what no file found by structure claims may be a file known by its content.
     if (Deep && !StopRequested()) CarveContent(std::move(ContentCandidates), ClaimedByFoundFiles());
   } catch (const std::bad_alloc&) {
@@ -686,7 +695,8 @@ std::vector<TByteRange> TFatScaner::ClaimedByFoundFiles() {
   std::vector<TByteRange> claimed;
   for (const TFileInfo* item : Items) {
     const auto* entry = item->IsFolder ? nullptr : dynamic_cast<const TFatEntryInfo*>(item->FsData.get());
-    if (!entry || item->Size <= 0) continue;
+    // A file whose bytes are another file's now claims none of them.
+    if (!entry || item->Size <= 0 || (item->Damage & rdContentFailed)) continue;
     if (entry->LayoutClusterSize != 0) {
       claimed.push_back({entry->LayoutStart(), static_cast<std::uint64_t>(item->Size)});
       continue;

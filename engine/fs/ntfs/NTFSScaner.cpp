@@ -354,6 +354,14 @@ void TNtfsScaner::Scan() {
     if (RootItem && !found.empty()) LinkFoundRecords(found, stopped);
     if (RootItem && !IndexEntries.empty()) LinkIndexNames(tree, found);
   }
+  if (Deep && !stopped && !StopRequested()) {
+    const std::int64_t cluster = Geometry.ClusterBytes(), clusters = Geometry.TotalClusters();
+    MarkOverwrittenByContent([&](const TFileInfo* item) -> std::optional<std::uint64_t> {
+      if (item->Resident || item->Runs.empty() || item->Runs.front().Lcn < 0 || item->Runs.front().Lcn >= clusters)
+        return std::nullopt;
+      return static_cast<std::uint64_t>(item->Runs.front().Lcn) * static_cast<std::uint64_t>(cluster);
+    });
+  }
   // Last: what no file found by structure claims may be a file known by its content.
   if (Deep && !stopped && !StopRequested()) CarveContent(std::move(ContentCandidates), ClaimedByFoundFiles());
   FreeRanges = {};
@@ -399,6 +407,8 @@ std::vector<TByteRange> TNtfsScaner::ClaimedByFoundFiles() const {
   const auto cluster = static_cast<std::uint64_t>(Geometry.ClusterBytes());
   const std::int64_t clusters = Geometry.TotalClusters();
   for (const TFileInfo* item : Items) {
+    // A deleted file whose bytes are another file's now claims none of them.
+    if (!item->InUse && (item->Damage & rdContentFailed)) continue;
     std::int64_t vcn = 0;
     for (const TRunNode& run : item->Runs) {
       const std::int64_t length = run.NextVcn - vcn;
