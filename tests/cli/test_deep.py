@@ -183,68 +183,72 @@ class CardWithNoStructureLeft(unittest.TestCase):
 
 
 class FilesWrittenAroundLiveOnes(unittest.TestCase):
+    """Cards made by mkfs.fat and mtools whose allocator takes the first free cluster, as
+    cameras' do, with files deleted and their entries overwritten."""
+    ENV = dict(ENV, MTOOLS_SKIP_CHECK="1", MTOOLSRC="/dev/null")
+
+    def mtools(self, *command):
+        subprocess.run(list(command), check=True, env=self.ENV)
+
+    def card(self, work, label):
+        image = os.path.join(work, "card.img")
+        subprocess.run(["mkfs.fat", "-C", "-F", "32", "-s", "1", "-n", label, image, "49152"], check=True,
+                       capture_output=True)
+        return image
+
+    @staticmethod
+    def search_from_the_first_cluster(image):
+        # The next-free hint unknown: the allocator searches from the first cluster.
+        with open(image, "r+b") as f:
+            f.seek(48)
+            f.seek(int.from_bytes(f.read(2), "little") * 512 + 492)
+            f.write(b"\xff\xff\xff\xff")
+
+    def delete_and_overwrite_entry(self, image, path, short11):
+        self.mtools("mdel", "-i", image, "::" + path)
+        with open(image, "r+b") as f:
+            data = bytearray(f.read())
+            at = data.find(b"\xe5" + short11[1:])
+            self.assertGreater(at, 0)
+            data[at:at + 32] = bytes(32)
+            f.seek(0)
+            f.write(data)
+
     def test_a_file_carved_goes_on_past_the_clusters_in_use(self):
-        # A card whose allocator takes the first free cluster, as cameras' do: the picture
-        # fills the hole a deleted file left, passes over a file still there and goes on
-        # after it. Then it was deleted and its entry overwritten: only its bytes are left.
-        env = dict(ENV, MTOOLS_SKIP_CHECK="1", MTOOLSRC="/dev/null")
+        # The picture fills the hole a deleted file left, passes over a file still there and
+        # goes on after it; then only its bytes are left.
         picture = fixture("content/picture.png")
         with tempfile.TemporaryDirectory() as work:
-            image = os.path.join(work, "card.img")
-            subprocess.run(["mkfs.fat", "-C", "-F", "32", "-s", "1", "-n", "AROUND", image, "49152"], check=True,
-                           capture_output=True)
+            image = self.card(work, "AROUND")
             for name, size in (("a.bin", 512), ("b.bin", 1536), ("c.bin", 512)):
                 with open(os.path.join(work, name), "wb") as f:
                     f.write(bytes([len(name) + size % 251]) * size)
-                subprocess.run(["mcopy", "-i", image, os.path.join(work, name), "::/" + name], check=True, env=env)
-            subprocess.run(["mdel", "-i", image, "::/b.bin"], check=True, env=env)
-            with open(image, "r+b") as f:
-                # The next-free hint unknown: the allocator searches from the first cluster.
-                f.seek(int.from_bytes(self.read(f, 48, 2), "little") * 512 + 492)
-                f.write(b"\xff\xff\xff\xff")
-            subprocess.run(["mcopy", "-i", image, picture, "::/picture.png"], check=True, env=env)
-            subprocess.run(["mdel", "-i", image, "::/picture.png"], check=True, env=env)
-            with open(image, "r+b") as f:
-                data = bytearray(f.read())
-                at = data.find(b"\xe5ICTURE PNG")
-                self.assertGreater(at, 0)
-                data[at:at + 32] = bytes(32)
-                f.seek(0)
-                f.write(data)
+                self.mtools("mcopy", "-i", image, os.path.join(work, name), "::/" + name)
+            self.mtools("mdel", "-i", image, "::/b.bin")
+            self.search_from_the_first_cluster(image)
+            self.mtools("mcopy", "-i", image, picture, "::/picture.png")
+            self.delete_and_overwrite_entry(image, "/picture.png", b"PICTURE PNG")
             items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
             carved = [i for i in items if i.get("found_by") == "content"]
             self.assertEqual([(i["size"], i["state"], i["content_check"]) for i in carved],
                              [(os.path.getsize(picture), "Good", "whole")], items)
-            out = os.path.join(work, "out")
-            restored = restore(image, out, "--deep")
+            restored = restore(image, os.path.join(work, "out"), "--deep")
         self.assertIn(sha256(picture), restored.values())
 
     def test_a_deleted_file_whose_clusters_begin_another_kind_gives_them_up(self):
         # A document deleted, then a photo written into its clusters, deleted too, and its
         # entry overwritten: the document's entry is all that names those clusters, and
         # they begin a JPEG. The document is Lost, and the photo comes back by its content.
-        env = dict(ENV, MTOOLS_SKIP_CHECK="1", MTOOLSRC="/dev/null")
         document, photo = fixture("content/scan.pdf"), fixture("content/photo.jpg")
         self.assertGreater(os.path.getsize(photo), os.path.getsize(document))
         with tempfile.TemporaryDirectory() as work:
-            image = os.path.join(work, "card.img")
-            subprocess.run(["mkfs.fat", "-C", "-F", "32", "-s", "1", "-n", "TAKEN", image, "49152"], check=True,
-                           capture_output=True)
-            subprocess.run(["mmd", "-i", image, "::/Docs"], check=True, env=env)
-            subprocess.run(["mcopy", "-i", image, document, "::/Docs/scan.pdf"], check=True, env=env)
-            subprocess.run(["mdel", "-i", image, "::/Docs/scan.pdf"], check=True, env=env)
-            with open(image, "r+b") as f:
-                f.seek(int.from_bytes(self.read(f, 48, 2), "little") * 512 + 492)
-                f.write(b"\xff\xff\xff\xff")
-            subprocess.run(["mcopy", "-i", image, photo, "::/photo.jpg"], check=True, env=env)
-            subprocess.run(["mdel", "-i", image, "::/photo.jpg"], check=True, env=env)
-            with open(image, "r+b") as f:
-                data = bytearray(f.read())
-                at = data.find(b"\xe5HOTO   JPG")
-                self.assertGreater(at, 0)
-                data[at:at + 32] = bytes(32)
-                f.seek(0)
-                f.write(data)
+            image = self.card(work, "TAKEN")
+            self.mtools("mmd", "-i", image, "::/Docs")
+            self.mtools("mcopy", "-i", image, document, "::/Docs/scan.pdf")
+            self.mtools("mdel", "-i", image, "::/Docs/scan.pdf")
+            self.search_from_the_first_cluster(image)
+            self.mtools("mcopy", "-i", image, photo, "::/photo.jpg")
+            self.delete_and_overwrite_entry(image, "/photo.jpg", b"PHOTO   JPG")
             items = [i for i in scan(image, "--deep")["items"] if not i["folder"]]
             named = [i for i in items if i.get("found_by") != "content"]
             # A deleted short name loses its first letter.
@@ -254,11 +258,6 @@ class FilesWrittenAroundLiveOnes(unittest.TestCase):
             self.assertEqual([(i["size"], i["state"]) for i in carved], [(os.path.getsize(photo), "Good")], items)
             restored = restore(image, os.path.join(work, "out"), "--deep", "--only-good")
         self.assertEqual(list(restored.values()), [sha256(photo)])
-
-    @staticmethod
-    def read(f, at, count):
-        f.seek(at)
-        return f.read(count)
 
 
 class TwoDeletedFilesInTheSameClusters(unittest.TestCase):
